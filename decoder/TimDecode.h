@@ -1,0 +1,10 @@
+#pragma once
+#include "TimFormat.h"
+
+#include <cstdint>
+
+// Writes info.width * info.height BGRA pixels to `destination`, bottom row
+// first (the row order of a bottom-up bitmap). Reads only through the record's
+// pointers and sizes, never from the file's own fields again, and allocates
+// nothing. Any record ParseTimHeader accepted can be decoded.
+void DecodeTimPixels(const TimImageInfo& info, uint32_t* destination);

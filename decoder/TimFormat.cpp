@@ -1,0 +1,107 @@
+// TIM file layout (all integers little-endian):
+//
+//   offset 0   u32 identifier, always 16
+//   offset 4   u32 flags: bits 0-2 pixel mode (0 = 4-bit, 1 = 8-bit,
+//              2 = 16-bit, 3 = 24-bit), bit 3 = a CLUT block follows
+//   offset 8   CLUT block if flag bit 3 is set, then the image block
+//
+// Each block: u32 length (header included), u16 x, u16 y, u16 w (in 16-bit
+// units), u16 h, then h rows of 2 * w bytes.
+#include "TimFormat.h"
+
+#include "ByteIo.h"
+
+#include <cstddef>
+
+namespace {
+
+constexpr uint32_t kTimIdentifier = 16;
+constexpr uint32_t kMaxFlags = 15;
+constexpr uint32_t kClutFlag = 0x8;
+constexpr size_t kBlockHeaderSize = 12;
+constexpr uint16_t kMaxBlockSide = 32768;
+
+struct BlockHeader {
+    uint32_t length;
+    uint16_t x, y, w, h;
+};
+
+BlockHeader ReadBlockHeader(const uint8_t* p) {
+    return {LoadU32LE(p), LoadU16LE(p + 4), LoadU16LE(p + 6), LoadU16LE(p + 8), LoadU16LE(p + 10)};
+}
+
+// At most 32768 * 32768 * 2 + 12 = 2^31 + 12, so it fits 32 bits; kept in 64
+// so that comparisons with lengths and remaining sizes never wrap.
+uint64_t DataBlockSize(const BlockHeader& b) {
+    return uint64_t(b.w) * b.h * 2 + kBlockHeaderSize;
+}
+
+}  // namespace
+
+bool CheckTimSignature(const uint8_t* view, uint64_t size) {
+    if (size < 12) return false;
+    if (LoadU32LE(view) != kTimIdentifier) return false;
+    if (LoadU32LE(view + 4) > kMaxFlags) return false;
+    const uint32_t firstLength = LoadU32LE(view + 8);
+    if (firstLength < kBlockHeaderSize) return false;
+    return firstLength <= size - 8;
+}
+
+bool ParseTimHeader(TimImageInfo& info, const uint8_t* fileStart, const uint8_t* fileEnd) {
+    if (size_t(fileEnd - fileStart) < 8) return false;
+    const uint32_t flags = LoadU32LE(fileStart + 4);
+    if (flags > kMaxFlags) return false;
+    const uint32_t mode = flags & 7;
+    if (mode > 3) return false;
+
+    const uint8_t* p = fileStart + 8;
+    if (flags & kClutFlag) {
+        // 13, not 12: a CLUT block must leave at least one byte after its header.
+        if (size_t(fileEnd - p) < kBlockHeaderSize + 1) return false;
+        const BlockHeader clut = ReadBlockHeader(p);
+        if (clut.w > kMaxBlockSide || clut.h > kMaxBlockSide) return false;
+        if (clut.length < DataBlockSize(clut)) return false;
+        if (clut.length > size_t(fileEnd - p)) return false;
+        info.clutX = clut.x;
+        info.clutY = clut.y;
+        info.paletteSize = mode == 0 ? 16 : mode == 1 ? 256 : 0;
+        info.clutData = p + kBlockHeaderSize;
+        info.clutCount =
+            info.paletteSize ? uint16_t((uint32_t(clut.w) * clut.h) / info.paletteSize) : 0;
+        info.clutWidth = clut.w;
+        info.clutHeight = clut.h;
+        p += clut.length;
+    } else {
+        info.paletteSize = 0;
+        info.clutX = info.clutY = 0;
+        info.clutWidth = info.clutHeight = 0;
+        info.clutCount = 0;
+    }
+
+    if (size_t(fileEnd - p) < kBlockHeaderSize) return false;
+    const BlockHeader image = ReadBlockHeader(p);
+    if (image.w > kMaxBlockSide || image.h > kMaxBlockSide) return false;
+    // A too-small length field is not an error: the block is taken at the size
+    // its rows need, and that size must fit in the file.
+    uint64_t effectiveLength = DataBlockSize(image);
+    if (image.length > effectiveLength) effectiveLength = image.length;
+    if (effectiveLength > size_t(fileEnd - p)) return false;
+
+    uint32_t width = 0;
+    switch (mode) {
+        case 0: info.format = TimPixelFormat::Indexed4; width = 4u * image.w; break;
+        case 1: info.format = TimPixelFormat::Indexed8; width = 2u * image.w; break;
+        case 2: info.format = TimPixelFormat::Direct16; width = image.w; break;
+        default: info.format = TimPixelFormat::Direct24; width = (2u * image.w) / 3; break;
+    }
+    // Wider images do not fit the 16-bit width; refusing beats drawing them wrapped.
+    if (width > 0xFFFF) return false;
+    info.width = uint16_t(width);
+    info.imageX = image.x;
+    info.imageY = image.y;
+    info.imageEnd = uint32_t(uint64_t(p - fileStart) + effectiveLength);
+    info.rawWidth = image.w;
+    info.height = image.h;
+    info.pixelData = p + kBlockHeaderSize;
+    return true;
+}

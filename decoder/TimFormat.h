@@ -1,0 +1,42 @@
+#pragma once
+// The TIM container: signature check, header walk and the parsed record.
+#include <cstdint>
+
+enum class TimPixelFormat : uint8_t {
+    Indexed4 = 4,
+    Indexed8 = 8,
+    Direct16 = 16,
+    Direct24 = 14,  // not 24: the tag is the format's historical code
+};
+
+#pragma pack(push, 1)
+// Filled only by ParseTimHeader. The pointers point into the byte range that
+// was parsed and are valid only while that range stays mapped.
+struct TimImageInfo {
+    TimPixelFormat format;
+    uint16_t paletteSize;  // entries per palette: 16, 256, or 0 without a usable CLUT
+    uint16_t clutWidth;
+    uint16_t clutHeight;
+    uint16_t clutCount;  // (clutWidth * clutHeight) / paletteSize, modulo 65536
+    uint16_t rawWidth;   // image row length in 16-bit units
+    uint16_t width;      // pixels per row
+    uint16_t height;
+    uint32_t imageEnd;  // file offset just past the image block (effective length)
+    const uint8_t* clutData;  // first CLUT entry; unset without a CLUT block
+    const uint8_t* pixelData;
+    uint16_t imageX;
+    uint16_t imageY;
+    uint16_t clutX;
+    uint16_t clutY;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(TimImageInfo) == 1 + 7 * 2 + 4 + 2 * sizeof(void*) + 4 * 2,
+              "TimImageInfo must be byte-packed");
+
+// Quick test of the first twelve bytes of a file of `size` bytes.
+bool CheckTimSignature(const uint8_t* view, uint64_t size);
+
+// Validates the blocks of [fileStart, fileEnd) and fills `info`. On failure
+// `info` may be partly written and must be treated as meaningless.
+bool ParseTimHeader(TimImageInfo& info, const uint8_t* fileStart, const uint8_t* fileEnd);
