@@ -1,0 +1,138 @@
+// The built DLL itself: what it exports and imports, its version resource,
+// and the two exports driven through LoadLibrary as a host would.
+#include "Guids.h"
+#include "TimBuilder.h"
+#include "WinTestSupport.h"
+
+#include <propsys.h>
+#include <thumbcache.h>
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <set>
+#include <string>
+
+using wintest::ComRef;
+
+namespace {
+
+std::wstring DllPath() {
+    return wintest::ProgramFolder() + L"\\TimThumbnailHandler.dll";
+}
+
+class LoadedDll {
+public:
+    LoadedDll() : module_(LoadLibraryW(DllPath().c_str())) {}
+    ~LoadedDll() {
+        if (module_) FreeLibrary(module_);
+    }
+    HMODULE get() const { return module_; }
+    const uint8_t* base() const { return reinterpret_cast<const uint8_t*>(module_); }
+    const IMAGE_DATA_DIRECTORY& Directory(int index) const {
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base());
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base() + dos->e_lfanew);
+        return nt->OptionalHeader.DataDirectory[index];
+    }
+    template <class T>
+    T Export(const char* name) const {
+        return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+    }
+
+private:
+    HMODULE module_;
+};
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+}  // namespace
+
+TEST(ShippedDll, ExportsExactlyTheTwoComFunctions) {
+    LoadedDll dll;
+    ASSERT_NE(dll.get(), nullptr);
+    const auto& dir = dll.Directory(IMAGE_DIRECTORY_ENTRY_EXPORT);
+    ASSERT_NE(dir.VirtualAddress, 0u);
+    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(dll.base() + dir.VirtualAddress);
+    const auto* names = reinterpret_cast<const DWORD*>(dll.base() + exports->AddressOfNames);
+    std::set<std::string> found;
+    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+        found.insert(reinterpret_cast<const char*>(dll.base() + names[i]));
+    EXPECT_EQ(found, (std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject"}));
+    EXPECT_EQ(exports->NumberOfFunctions, 2u) << "no exports by ordinal only";
+}
+
+TEST(ShippedDll, ImportsOnlySystemDlls) {
+    LoadedDll dll;
+    ASSERT_NE(dll.get(), nullptr);
+    const auto& dir = dll.Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
+    ASSERT_NE(dir.VirtualAddress, 0u);
+    std::set<std::string> imported;
+    for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(dll.base() + dir.VirtualAddress); d->Name; ++d)
+        imported.insert(Lower(reinterpret_cast<const char*>(dll.base() + d->Name)));
+    const std::set<std::string> allowed = {"kernel32.dll", "gdi32.dll", "msvcrt.dll"};
+    for (const auto& name : imported) EXPECT_TRUE(allowed.count(name)) << "imports " << name;
+    EXPECT_TRUE(imported.count("kernel32.dll"));
+    EXPECT_TRUE(imported.count("gdi32.dll"));
+}
+
+TEST(ShippedDll, VersionResourceCarriesTheDescriptionAndVersion) {
+    const std::wstring path = DllPath();
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<uint8_t> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+
+    wchar_t* description = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\FileDescription",
+                               reinterpret_cast<void**>(&description), &length));
+    EXPECT_EQ(std::wstring(description), L"Thumbnail handler for PlayStation\u2122 TIM textures");
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), TIM_VERSION_MAJOR);
+    EXPECT_EQ(LOWORD(fixed->dwFileVersionMS), TIM_VERSION_MINOR);
+    EXPECT_EQ(HIWORD(fixed->dwFileVersionLS), TIM_VERSION_PATCH);
+}
+
+TEST(ShippedDll, ExportsDriveAProviderAndReportWhenItMayUnload) {
+    LoadedDll dll;
+    ASSERT_NE(dll.get(), nullptr);
+    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
+    auto getClassObject = dll.Export<GetClassObjectFn>("DllGetClassObject");
+    auto canUnload = dll.Export<CanUnloadFn>("DllCanUnloadNow");
+    ASSERT_NE(getClassObject, nullptr);
+    ASSERT_NE(canUnload, nullptr);
+    EXPECT_EQ(canUnload(), S_OK) << "right after loading";
+
+    void* p = nullptr;
+    ASSERT_EQ(getClassObject(CLSID_TimThumbnailProvider, kIidClassFactory, &p), S_OK);
+    ComRef<IClassFactory> factory(static_cast<IClassFactory*>(p));
+    EXPECT_EQ(canUnload(), S_FALSE);
+    ASSERT_EQ(factory->CreateInstance(nullptr, kIidInitializeWithFile, &p), S_OK);
+    ComRef<IInitializeWithFile> provider(static_cast<IInitializeWithFile*>(p));
+    factory.reset();
+    EXPECT_EQ(canUnload(), S_FALSE);
+
+    wintest::TempDir dir;
+    const auto file = dir.Write(L"dll.tim", timtest::MakeTim(2, std::nullopt, timtest::Block{3, 2}));
+    ASSERT_EQ(provider->Initialize(file.c_str(), 0), S_OK);
+    ASSERT_EQ(provider->QueryInterface(kIidThumbnailProvider, &p), S_OK);
+    ComRef<IThumbnailProvider> thumb(static_cast<IThumbnailProvider*>(p));
+    HBITMAP bitmap = nullptr;
+    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+    ASSERT_EQ(thumb->GetThumbnail(96, &bitmap, &alpha), S_OK);
+    const auto dib = wintest::ReadDib(bitmap);
+    EXPECT_EQ(dib.width, 3);
+    EXPECT_EQ(dib.height, 2);
+    EXPECT_EQ(dib.pixels, std::vector<uint32_t>(6, 0)) << "TIM colour 0 is transparent";
+    DeleteObject(bitmap);
+    thumb.reset();
+    provider.reset();
+    EXPECT_EQ(canUnload(), S_OK);
+}

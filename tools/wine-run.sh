@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in a prefix of its own. The prefix is
+# $WINEPREFIX when set, otherwise build/windows/wineprefix in this checkout.
+# The first start creates the prefix, which takes a few seconds.
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+export WINEPREFIX="${WINEPREFIX:-$here/build/windows/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"  # no Mono/Gecko prompts
+mkdir -p "$WINEPREFIX"
+exec /usr/lib/wine/wine64 "$@"
