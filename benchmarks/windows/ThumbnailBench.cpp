@@ -1,0 +1,182 @@
+// The whole thumbnail call as the shell makes it, through the shipped DLL,
+// next to the platform floor measured in the same run: the same file opened,
+// mapped and unmapped, plus a DIB section of the same size filled with memset.
+// The handler cannot be faster than that floor; the ratio says how much the
+// decoding adds on top of what Windows itself costs.
+#include "Guids.h"
+#include "TimBuilder.h"
+
+#include <windows.h>
+#include <propsys.h>
+#include <thumbcache.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+using timtest::Block;
+using timtest::Bytes;
+
+namespace {
+
+using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+
+double Now() {
+    static const double frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return double(f.QuadPart);
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return double(t.QuadPart) / frequency;
+}
+
+// Random indices and colours, about one colour in eight transparent: the mix
+// a game texture has.
+Bytes RealisticTim(uint32_t mode, uint32_t width, uint32_t height, uint32_t seed) {
+    std::mt19937 rng(seed);
+    auto colour = [&] { return uint16_t(rng() % 8 == 0 ? 0 : (rng() | 0x8000)); };
+    const uint32_t rawWidth = mode == 0 ? width / 4 : mode == 1 ? width / 2 : mode == 2 ? width : (width * 3 + 1) / 2;
+    Bytes data(size_t(rawWidth) * 2 * height);
+    if (mode == 2) {
+        for (size_t i = 0; i + 1 < data.size(); i += 2) {
+            const uint16_t c = colour();
+            data[i] = uint8_t(c);
+            data[i + 1] = uint8_t(c >> 8);
+        }
+    } else {
+        for (auto& b : data) b = uint8_t(rng());
+    }
+    if (mode > 1) return timtest::MakeTim(mode, std::nullopt, Block{uint16_t(rawWidth), uint16_t(height), data});
+    const unsigned entries = mode == 0 ? 16 : 256;
+    Bytes clut;
+    for (unsigned i = 0; i < entries; ++i) timtest::PutU16(clut, colour());
+    return timtest::MakeTim(mode, Block{uint16_t(entries), 1, clut}, Block{uint16_t(rawWidth), uint16_t(height), data});
+}
+
+bool WriteWholeFile(const std::wstring& path, const Bytes& bytes) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
+    CloseHandle(h);
+    return ok;
+}
+
+// What any thumbnail of this file costs at the least.
+bool PlatformFloor(const wchar_t* path, LONG width, LONG height) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size;
+    GetFileSizeEx(file, &size);
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    const void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+    if (mapping) CloseHandle(mapping);
+    CloseHandle(file);
+    if (!view) return false;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap) {
+        std::memset(bits, 0x5A, size_t(width) * size_t(height) * 4);
+        DeleteObject(bitmap);
+    }
+    UnmapViewOfFile(view);
+    return bitmap != nullptr;
+}
+
+bool HandlerCall(IClassFactory* factory, const wchar_t* path) {
+    void* p = nullptr;
+    if (factory->CreateInstance(nullptr, kIidInitializeWithFile, &p) != S_OK) return false;
+    auto* init = static_cast<IInitializeWithFile*>(p);
+    bool ok = init->Initialize(path, 0) == S_OK;
+    if (ok && init->QueryInterface(kIidThumbnailProvider, &p) == S_OK) {
+        auto* thumb = static_cast<IThumbnailProvider*>(p);
+        HBITMAP bitmap = nullptr;
+        WTS_ALPHATYPE alpha;
+        ok = thumb->GetThumbnail(256, &bitmap, &alpha) == S_OK;
+        if (bitmap) DeleteObject(bitmap);
+        thumb->Release();
+    }
+    init->Release();
+    return ok;
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const int rounds = argc > 1 ? _wtoi(argv[1]) : 15;
+    wchar_t exe[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring folder(exe, n);
+    folder = folder.substr(0, folder.find_last_of(L"\\/"));
+    HMODULE dll = LoadLibraryW((folder + L"\\TimThumbnailHandler.dll").c_str());
+    if (!dll) {
+        std::fprintf(stderr, "cannot load TimThumbnailHandler.dll beside the benchmark\n");
+        return 2;
+    }
+    auto getClassObject =
+        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    void* p = nullptr;
+    if (!getClassObject || getClassObject(CLSID_TimThumbnailProvider, kIidClassFactory, &p) != S_OK) {
+        std::fprintf(stderr, "DllGetClassObject failed\n");
+        return 2;
+    }
+    auto* factory = static_cast<IClassFactory*>(p);
+
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const struct {
+        const char* name;
+        uint32_t mode;
+    } formats[] = {{"4-bit", 0}, {"8-bit", 1}, {"16-bit", 2}, {"24-bit", 3}};
+    const struct {
+        LONG width, height;
+    } sizes[] = {{256, 256}, {1024, 512}};
+
+    std::printf("%-8s %-10s %12s %12s %8s\n", "format", "size", "handler us", "floor us", "ratio");
+    int failures = 0;
+    for (const auto& size : sizes) {
+        for (const auto& format : formats) {
+            const std::wstring path = std::wstring(temp) + L"timbench.tim";
+            if (!WriteWholeFile(path, RealisticTim(format.mode, size.width, size.height, 42))) return 2;
+            // Enough calls per sample for the timer, samples interleaved so that
+            // both sides see the same machine noise.
+            const int calls = size.width * size.height >= 500000 ? 8 : 64;
+            std::vector<double> handler, floor;
+            for (int round = 0; round < rounds; ++round) {
+                double t0 = Now();
+                for (int i = 0; i < calls; ++i) failures += !HandlerCall(factory, path.c_str());
+                double t1 = Now();
+                for (int i = 0; i < calls; ++i) failures += !PlatformFloor(path.c_str(), size.width, size.height);
+                double t2 = Now();
+                handler.push_back((t1 - t0) / calls);
+                floor.push_back((t2 - t1) / calls);
+            }
+            const double h = Median(handler), f = Median(floor);
+            std::printf("%-8s %4ldx%-5ld %12.1f %12.1f %8.2f\n", format.name, size.width, size.height, h * 1e6,
+                        f * 1e6, h / f);
+            DeleteFileW(path.c_str());
+        }
+    }
+    factory->Release();
+    FreeLibrary(dll);
+    if (failures) std::fprintf(stderr, "%d calls failed\n", failures);
+    return failures ? 1 : 0;
+}
