@@ -20,16 +20,25 @@ cmake --preset fuzz
 cmake --build --preset fuzz
 
 work=build/fuzz-work
+log="$work/fuzz.log"
 mkdir -p "$work/corpus" "$work/crashes"
-echo "=== fuzzing for $seconds s; new inputs go to $work/corpus ==="
-status=0
+echo "=== fuzzing for $seconds s; new inputs go to $work/corpus, the full log to $log ==="
+# The terminal skips the line libFuzzer prints for each new or shortened input
+# and its suggested dictionary; the log keeps everything.
+set +e
 build/fuzz/fuzz/tim_road_fuzzer "$work/corpus" fuzz/corpus fuzz/regressions \
     -dict=fuzz/tim.dict -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
     -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$work/crashes/" \
-    "$@" || status=$?
+    "$@" 2>&1 | tee "$log" | grep --line-buffered -vE '^#[0-9]+[[:space:]]+(NEW|REDUCE)[[:space:]]|^"|ecommended dictionary'
+status=${PIPESTATUS[0]}
+set -e
 if [ "$status" -ne 0 ]; then
     echo "fuzz: FAILED (exit $status). The input is in $work/crashes/; keep it as" >&2
     echo "fuzz/regressions/<what-it-does>.tim so that the decoder tests replay it." >&2
     exit "$status"
 fi
-echo "fuzz: no fault in $seconds s; $(find "$work/corpus" -type f | wc -l) inputs in $work/corpus"
+done_line=$(grep -E '^#[0-9]+[[:space:]]+DONE[[:space:]]' "$log" | tail -n 1 || true)
+runs=$(sed -nE 's/^#([0-9]+)[[:space:]].*/\1/p' <<<"$done_line")
+coverage=$(grep -oE 'cov: [0-9]+ ft: [0-9]+ corp: [0-9]+' <<<"$done_line")
+echo "fuzz: no fault in $runs runs ($seconds s), $coverage inputs;" \
+    "$(find "$work/corpus" -type f | wc -l) kept in $work/corpus"
