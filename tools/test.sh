@@ -12,3 +12,7 @@ for preset in native sanitize clang windows; do
     echo "=== $preset ==="
     cmake --workflow --preset "$preset"
 done
+
+# A bounded fuzz run (about a minute) over the whole decoding road.
+echo "=== fuzz ==="
+tools/fuzz.sh 60
