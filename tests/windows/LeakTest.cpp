@@ -1,0 +1,217 @@
+// Ten thousand host rounds through the shipped DLL must leave the process's
+// kernel handles, GDI objects, mapped views and private memory where they
+// were. Each figure is taken with the documented call where it works and with
+// an equivalent measure where Wine leaves the call unimplemented (see README).
+#include "DllHost.h"
+#include "TimBuilder.h"
+
+#include <psapi.h>
+#include <winternl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+
+using namespace timtest;
+using wintest::ComRef;
+
+namespace {
+
+constexpr int kRounds = 10000;
+constexpr int kWarmUpRounds = 500;
+constexpr int kRefusedEvery = 5;  // one extra round on a refused file per five
+
+// A leaked 32 x 32 bitmap costs 4 KiB of committed memory, 40 MiB over the
+// run; a leaked provider or class object at least 64 heap bytes, 625 KiB.
+// Allocator noise after the warm-up stays far below both limits.
+constexpr int64_t kCommittedSlack = 1 << 20;
+constexpr int64_t kHeapSlack = 64 << 10;
+
+// Kernel handles of this process as the system's handle table lists them;
+// -1 when the query fails.
+int64_t SystemListedHandles() {
+    std::vector<uint8_t> buffer(1 << 20);
+    for (;;) {
+        ULONG needed = 0;
+        const NTSTATUS status = NtQuerySystemInformation(SYSTEM_INFORMATION_CLASS(16),  // SystemHandleInformation
+                                                         buffer.data(), ULONG(buffer.size()), &needed);
+        if (status == NTSTATUS(0xC0000004L) && buffer.size() < (64u << 20)) {  // STATUS_INFO_LENGTH_MISMATCH
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (status < 0) return -1;
+        break;
+    }
+    const auto* info = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(buffer.data());
+    int64_t mine = 0;
+    for (ULONG i = 0; i < info->Count; ++i) mine += info->Handle[i].OwnerPid == GetCurrentProcessId();
+    return mine;
+}
+
+// GDI handles still free to this process, found by taking them all (1 x 1
+// monochrome bitmaps) and giving them back; a leaked GDI object leaves one
+// fewer. -1 when no limit shows up.
+int64_t FreeGdiHandles() {
+    std::vector<HBITMAP> taken;
+    taken.reserve(1 << 17);
+    while (taken.size() < (1u << 17)) {
+        HBITMAP b = CreateBitmap(1, 1, 1, 1, nullptr);
+        if (!b) break;
+        taken.push_back(b);
+    }
+    const bool limited = taken.size() < (1u << 17);
+    for (HBITMAP b : taken) DeleteObject(b);
+    return limited ? int64_t(taken.size()) : -1;
+}
+
+struct Snapshot {
+    DWORD handleCount = 0;  // GetProcessHandleCount
+    int64_t listedHandles = 0;
+    DWORD gdiObjects = 0;   // GetGuiResources
+    DWORD gdiError = 0;
+    SIZE_T privateUsage = 0;
+    SIZE_T pagefileUsage = 0;
+    int64_t committedPrivate = 0;  // committed MEM_PRIVATE regions
+    int64_t mappedViews = 0;
+    int64_t heapBusy = 0;  // bytes in use in the process heap
+};
+
+Snapshot Take() {
+    Snapshot s;
+    GetProcessHandleCount(GetCurrentProcess(), &s.handleCount);
+    s.listedHandles = SystemListedHandles();
+    SetLastError(0);
+    s.gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    s.gdiError = s.gdiObjects ? 0 : GetLastError();
+    PROCESS_MEMORY_COUNTERS_EX memory = {};
+    memory.cb = sizeof memory;
+    if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                             sizeof memory)) {
+        s.privateUsage = memory.PrivateUsage;
+        s.pagefileUsage = memory.PagefileUsage;
+    }
+    MEMORY_BASIC_INFORMATION region;
+    for (const char* p = nullptr; VirtualQuery(p, &region, sizeof region) == sizeof region;
+         p = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) s.committedPrivate += region.RegionSize;
+        if (region.Type == MEM_MAPPED && region.BaseAddress == region.AllocationBase) ++s.mappedViews;
+    }
+    HANDLE heap = GetProcessHeap();
+    PROCESS_HEAP_ENTRY entry = {};
+    HeapLock(heap);
+    while (HeapWalk(heap, &entry))
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) s.heapBusy += entry.cbData;
+    HeapUnlock(heap);
+    return s;
+}
+
+// One host round as CoCreateInstance and the thumbnail cache make it: class
+// object, provider, Initialize, GetThumbnail, DeleteObject, releases. False on
+// any unexpected answer, or if the deleted bitmap still resolves.
+bool Round(const wintest::DllHost& dll, const std::wstring& path, bool refused) {
+    void* p = nullptr;
+    if (dll.GetClassObject()(CLSID_TimThumbnailProvider, kIidClassFactory, &p) != S_OK) return false;
+    auto* factory = static_cast<IClassFactory*>(p);
+    const bool created = factory->CreateInstance(nullptr, kIidInitializeWithFile, &p) == S_OK;
+    bool ok = factory->Release() == 0 && created;
+    if (!created) return false;
+    auto* init = static_cast<IInitializeWithFile*>(p);
+    const HRESULT hr = init->Initialize(path.c_str(), 0);
+    if (refused) {
+        ok = ok && hr == E_INVALIDARG;
+    } else if (hr != S_OK || init->QueryInterface(kIidThumbnailProvider, &p) != S_OK) {
+        ok = false;
+    } else {
+        auto* thumb = static_cast<IThumbnailProvider*>(p);
+        HBITMAP bitmap = nullptr;
+        WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+        ok = ok && thumb->GetThumbnail(256, &bitmap, &alpha) == S_OK && GetObjectType(bitmap) == OBJ_BITMAP;
+        if (bitmap) ok = DeleteObject(bitmap) && GetObjectType(bitmap) == 0 && ok;
+        ok = thumb->Release() == 1 && ok;
+    }
+    return init->Release() == 0 && ok;
+}
+
+void Print(const char* name, int64_t before, int64_t after) {
+    std::printf("[leaks]   %-40s %12lld -> %12lld (%+lld)\n", name, static_cast<long long>(before),
+                static_cast<long long>(after), static_cast<long long>(after - before));
+}
+
+}  // namespace
+
+TEST(Leaks, TenThousandRoundsLeaveHandlesGdiObjectsViewsAndMemoryWhereTheyWere) {
+    wintest::DllHost dll;
+    ASSERT_TRUE(dll.ok());
+    wintest::TempDir dir;
+    // 32 x 32 in every format: each thumbnail is a 4 KiB bitmap.
+    const std::wstring files[] = {
+        dir.Write(L"l4.tim", MakeTim(0, Block{16, 1, Bytes(32, 0x11)}, Block{8, 32, Bytes(512, 0x97)})),
+        dir.Write(L"l8.tim", MakeTim(1, Block{256, 1, Bytes(512, 0x22)}, Block{16, 32, Bytes(1024, 0x5C)})),
+        dir.Write(L"l16.tim", MakeTim(2, std::nullopt, Block{32, 32, Bytes(2048, 0x3D)})),
+        dir.Write(L"l24.tim", MakeTim(3, std::nullopt, Block{48, 32, Bytes(3072, 0xC4)})),
+    };
+    const std::wstring refused =
+        dir.Write(L"short.tim", [] {
+            Bytes v = MakeTim(2, std::nullopt, Block{32, 32});
+            v.resize(v.size() - 1);
+            return v;
+        }());
+
+    int failedRounds = 0;
+    auto run = [&](int rounds) {
+        for (int i = 0; i < rounds; ++i) {
+            failedRounds += !Round(dll, files[i % 4], false);
+            if (i % kRefusedEvery == 0) failedRounds += !Round(dll, refused, true);
+        }
+    };
+    run(kWarmUpRounds);
+    // Wine keeps no GDI object count; there the free handles stand in for it.
+    // The first exhaustion grows GDI's own tables, so it comes before measuring.
+    const bool countsGdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS) != 0;
+    if (!countsGdi) FreeGdiHandles();
+    const Snapshot before = Take();
+    const int64_t gdiFreeBefore = countsGdi ? 0 : FreeGdiHandles();
+
+    const auto started = std::chrono::steady_clock::now();
+    run(kRounds);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    const Snapshot after = Take();
+    const int64_t gdiFreeAfter = countsGdi ? 0 : FreeGdiHandles();
+    EXPECT_EQ(failedRounds, 0);
+    EXPECT_EQ(dll.CanUnloadNow(), S_OK);
+
+    std::printf("[leaks] %d rounds on 32 x 32 thumbnails plus %d on a refused file, in %.1f s (%.0f us a round)\n",
+                kRounds, kRounds / kRefusedEvery, seconds, seconds * 1e6 / (kRounds + kRounds / kRefusedEvery));
+    Print("GetProcessHandleCount", before.handleCount, after.handleCount);
+    Print("handles listed by SystemHandleInformation", before.listedHandles, after.listedHandles);
+    Print("GetGuiResources(GR_GDIOBJECTS)", before.gdiObjects, after.gdiObjects);
+    if (before.gdiObjects == 0) std::printf("[leaks]   (GetGuiResources: error %lu)\n", before.gdiError);
+    if (!countsGdi) Print("free GDI handles", gdiFreeBefore, gdiFreeAfter);
+    Print("PrivateUsage", int64_t(before.privateUsage), int64_t(after.privateUsage));
+    Print("PagefileUsage", int64_t(before.pagefileUsage), int64_t(after.pagefileUsage));
+    Print("committed private bytes (VirtualQuery)", before.committedPrivate, after.committedPrivate);
+    Print("mapped views (VirtualQuery)", before.mappedViews, after.mappedViews);
+    Print("process heap bytes in use (HeapWalk)", before.heapBusy, after.heapBusy);
+
+    // Handles: the documented count where the system keeps one, else the list.
+    if (before.handleCount != 0) {
+        EXPECT_EQ(after.handleCount, before.handleCount);
+    } else {
+        ASSERT_GT(before.listedHandles, 0) << "no way to count this process's handles";
+        EXPECT_EQ(after.listedHandles, before.listedHandles);
+    }
+    // GDI objects: likewise, else the free handles left.
+    if (countsGdi) {
+        EXPECT_EQ(after.gdiObjects, before.gdiObjects);
+    } else {
+        ASSERT_GT(gdiFreeBefore, 0) << "no way to count this process's GDI objects";
+        EXPECT_EQ(gdiFreeAfter, gdiFreeBefore);
+    }
+    EXPECT_EQ(after.mappedViews, before.mappedViews);
+    EXPECT_LE(after.committedPrivate - before.committedPrivate, kCommittedSlack);
+    EXPECT_LE(after.heapBusy - before.heapBusy, kHeapSlack);
+    if (before.privateUsage != 0) {
+        EXPECT_LE(int64_t(after.privateUsage) - int64_t(before.privateUsage), kCommittedSlack);
+    }
+}
