@@ -1,0 +1,257 @@
+// TimThumbnailSetup run as a user runs it: what install writes, that uninstall
+// leaves the registry as it found it, and its failures with their exit codes.
+#include "ChildProcess.h"
+#include "RegistrySnapshot.h"
+#include "WinTestSupport.h"
+
+#include <string>
+#include <vector>
+
+using namespace wintest;
+
+namespace {
+
+const std::wstring kClasses = std::wstring(kClassesKey) + L"\\";
+const std::wstring kClassKey = kClasses + L"CLSID\\" TIM_CLSID_STRING;
+const std::wstring kTimSlot = kClasses + L".tim\\" + kThumbnailSlot;
+const std::wstring kSystemSlot = kClasses + L"SystemFileAssociations\\.tim\\" + kThumbnailSlot;
+
+// Another program's classes, for the association it may hold.
+const wchar_t kOtherHandler[] = L"{6D9A11F4-63A1-4B8E-9C55-0B1F2E8D7A10}";
+const wchar_t kOtherPreviewer[] = L"{0E2C6B1D-7F7A-4E61-A0C4-5B3D9E1F2A44}";
+const wchar_t kPreviewSlot[] = L"ShellEx\\{8895b1c6-b41f-4c1c-a562-0d564250836f}";
+
+std::wstring SetupExe() {
+    return ProgramFolder() + L"\\TimThumbnailSetup.exe";
+}
+std::wstring DllPath() {
+    return ProgramFolder() + L"\\TimThumbnailHandler.dll";
+}
+
+size_t ValueCount(const RegistrySnapshot& s) {
+    size_t n = 0;
+    for (const auto& tree : s.trees) n += tree.second.size();
+    return n;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// This test's own Wine prefix: whatever a failed earlier run left of the
+// keys these tests write is removed, so every test starts from nothing.
+void ClearTestKeys() {
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        for (const wchar_t* path : {L"CLSID\\" TIM_CLSID_STRING, L".tim", L"SystemFileAssociations\\.tim"})
+            RegDeleteTreeW(root, (kClasses + path).c_str());
+        // A SystemFileAssociations key left empty goes too, as uninstall
+        // removes it when it made it.
+        HKEY key = nullptr;
+        const std::wstring system = kClasses + L"SystemFileAssociations";
+        if (RegOpenKeyExW(root, system.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            DWORD subkeys = 1, values = 1;
+            RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                             nullptr, nullptr);
+            RegCloseKey(key);
+            if (subkeys == 0 && values == 0) RegDeleteKeyW(root, system.c_str());
+        }
+    }
+}
+
+struct ScopeCase {
+    const char* name;
+    HKEY root;
+    std::vector<std::wstring> option;  // {} or {L"--machine"}
+};
+
+void PrintTo(const ScopeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SetupTool : public ::testing::TestWithParam<ScopeCase> {
+protected:
+    void SetUp() override {
+        ClearTestKeys();
+        user_ = TakeSnapshot(HKEY_CURRENT_USER);
+        machine_ = TakeSnapshot(HKEY_LOCAL_MACHINE);
+    }
+    void TearDown() override { ClearTestKeys(); }
+
+    HKEY Root() const { return GetParam().root; }
+    RunResult Setup(const wchar_t* command, const std::wstring& program = SetupExe()) const {
+        std::vector<std::wstring> args = {command};
+        args.insert(args.end(), GetParam().option.begin(), GetParam().option.end());
+        return RunProgram(program, args);
+    }
+    const RegistrySnapshot& Before() const { return Root() == HKEY_CURRENT_USER ? user_ : machine_; }
+    void ExpectRegistryAsBefore() const {
+        EXPECT_EQ(TakeSnapshot(HKEY_CURRENT_USER), user_);
+        EXPECT_EQ(TakeSnapshot(HKEY_LOCAL_MACHINE), machine_);
+    }
+
+    RegistrySnapshot user_, machine_;
+};
+
+}  // namespace
+
+TEST_P(SetupTool, InstallWritesEveryKeyAndValueWithItsTypeAndUninstallRemovesThem) {
+    const RunResult install = Setup(L"install");
+    ASSERT_EQ(install.exitCode, 0u) << install.output;
+
+    const struct {
+        std::wstring key;
+        const wchar_t* name;
+        RegValue value;
+    } expected[] = {
+        {kClassKey, nullptr, StringValue(L"TIM Thumbnail Handler")},
+        {kClassKey, L"DisableProcessIsolation", RegValue(REG_DWORD, {1, 0, 0, 0})},
+        {kClassKey + L"\\InprocServer32", nullptr, StringValue(DllPath())},
+        {kClassKey + L"\\InprocServer32", L"ThreadingModel", StringValue(L"Apartment")},
+        {kTimSlot, nullptr, StringValue(TIM_CLSID_STRING)},
+        {kSystemSlot, nullptr, StringValue(TIM_CLSID_STRING)},
+    };
+    for (const auto& e : expected) {
+        // Type and exact bytes: strings carry their terminating NUL.
+        EXPECT_EQ(ReadValue(Root(), e.key, e.name), e.value)
+            << Utf8(e.key) << " " << (e.name ? Utf8(e.name) : std::string("(default)"));
+    }
+    const RegistrySnapshot after = TakeSnapshot(Root());
+    EXPECT_EQ(ValueCount(after), ValueCount(Before()) + std::size(expected)) << "nothing else written";
+    EXPECT_EQ(TakeSnapshot(Root() == HKEY_CURRENT_USER ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER),
+              Root() == HKEY_CURRENT_USER ? machine_ : user_)
+        << "the other scope is untouched";
+    EXPECT_TRUE(Contains(install.output, Utf8(DllPath()))) << install.output;
+
+    const RunResult uninstall = Setup(L"uninstall");
+    ASSERT_EQ(uninstall.exitCode, 0u) << uninstall.output;
+    ExpectRegistryAsBefore();
+}
+
+TEST_P(SetupTool, InstallTwiceAndUninstallTwiceChangeNothingMore) {
+    ASSERT_EQ(Setup(L"install").exitCode, 0u);
+    const RegistrySnapshot installed = TakeSnapshot(Root());
+    const RunResult again = Setup(L"install");
+    EXPECT_EQ(again.exitCode, 0u) << again.output;
+    EXPECT_TRUE(Contains(again.output, "nothing changed")) << again.output;
+    EXPECT_EQ(TakeSnapshot(Root()), installed);
+
+    ASSERT_EQ(Setup(L"uninstall").exitCode, 0u);
+    ExpectRegistryAsBefore();
+    const RunResult nothing = Setup(L"uninstall");
+    EXPECT_EQ(nothing.exitCode, 0u) << nothing.output;
+    EXPECT_TRUE(Contains(nothing.output, "nothing to remove")) << nothing.output;
+    ExpectRegistryAsBefore();
+}
+
+TEST_P(SetupTool, UninstallLeavesAnotherProgramsAssociationAsItWas) {
+    // Another program owns .tim, previews it, and has its own thumbnail
+    // handler under SystemFileAssociations.
+    ASSERT_EQ(SetStringValue(Root(), kClasses + L".tim", nullptr, L"OtherViewer.TimImage"), ERROR_SUCCESS);
+    ASSERT_EQ(SetStringValue(Root(), kClasses + L".tim", L"Content Type", L"image/x-tim"), ERROR_SUCCESS);
+    ASSERT_EQ(SetStringValue(Root(), kClasses + L".tim\\OpenWithProgids", L"OtherViewer.TimImage", L""),
+              ERROR_SUCCESS);
+    ASSERT_EQ(SetStringValue(Root(), kClasses + L".tim\\" + kPreviewSlot, nullptr, kOtherPreviewer), ERROR_SUCCESS);
+    ASSERT_EQ(SetStringValue(Root(), kClasses + L"SystemFileAssociations\\.tim", L"PerceivedType", L"image"),
+              ERROR_SUCCESS);
+    ASSERT_EQ(SetStringValue(Root(), kSystemSlot, nullptr, kOtherHandler), ERROR_SUCCESS);
+    const RegistrySnapshot withOther = TakeSnapshot(Root());
+
+    const RunResult install = Setup(L"install");
+    ASSERT_EQ(install.exitCode, 0u) << install.output;
+    EXPECT_TRUE(Contains(install.output, Utf8(kOtherHandler))) << "tells what it replaced: " << install.output;
+    EXPECT_EQ(ReadValue(Root(), kTimSlot, nullptr), StringValue(TIM_CLSID_STRING));
+    EXPECT_EQ(ReadValue(Root(), kSystemSlot, nullptr), StringValue(TIM_CLSID_STRING));
+    EXPECT_EQ(ReadValue(Root(), kClasses + L".tim", nullptr), StringValue(L"OtherViewer.TimImage"));
+    EXPECT_EQ(ReadValue(Root(), kClasses + L".tim\\" + kPreviewSlot, nullptr), StringValue(kOtherPreviewer));
+
+    const RunResult uninstall = Setup(L"uninstall");
+    ASSERT_EQ(uninstall.exitCode, 0u) << uninstall.output;
+    EXPECT_EQ(TakeSnapshot(Root()), withOther);
+}
+
+TEST_P(SetupTool, UninstallKeepsAHandlerEntryThatNowNamesAnotherClass) {
+    ASSERT_EQ(Setup(L"install").exitCode, 0u);
+    // Another program takes the .tim slot over after the install.
+    ASSERT_EQ(SetStringValue(Root(), kTimSlot, nullptr, kOtherHandler), ERROR_SUCCESS);
+
+    const RunResult uninstall = Setup(L"uninstall");
+    ASSERT_EQ(uninstall.exitCode, 0u) << uninstall.output;
+    EXPECT_TRUE(Contains(uninstall.output, "kept")) << uninstall.output;
+    EXPECT_EQ(ReadValue(Root(), kTimSlot, nullptr), StringValue(kOtherHandler));
+    EXPECT_FALSE(KeyExists(Root(), kClassKey));
+    EXPECT_FALSE(KeyExists(Root(), kClasses + L"SystemFileAssociations\\.tim"));
+    RegDeleteTreeW(Root(), (kClasses + L".tim").c_str());
+    ExpectRegistryAsBefore();
+}
+
+TEST_P(SetupTool, WithoutTheDllBesideItNothingIsRegistered) {
+    TempDir dir;
+    const std::wstring lonely = CopyInto(dir, SetupExe());
+    const RunResult install = Setup(L"install", lonely);
+    EXPECT_EQ(install.exitCode, 3u) << install.output;
+    EXPECT_TRUE(Contains(install.output, "TimThumbnailHandler.dll not found")) << install.output;
+    ExpectRegistryAsBefore();
+}
+
+TEST_P(SetupTool, StatusTellsWhereItIsRegisteredAndWhetherTheDllExists) {
+    TempDir dir;
+    const std::wstring program = CopyInto(dir, SetupExe());
+    const std::wstring dll = CopyInto(dir, DllPath());
+    ASSERT_EQ(Setup(L"install", program).exitCode, 0u);
+
+    // The section of the output for this test's scope, and the other one.
+    const auto sections = [&](const std::string& output) {
+        size_t split = output.find("For all users");
+        if (split == std::string::npos) split = output.size();
+        const std::string user = output.substr(0, split), machine = output.substr(split);
+        return Root() == HKEY_CURRENT_USER ? std::make_pair(user, machine) : std::make_pair(machine, user);
+    };
+    RunResult status = RunProgram(program, {L"status"});
+    EXPECT_EQ(status.exitCode, 0u) << status.output;
+    auto [mine, other] = sections(status.output);
+    EXPECT_TRUE(Contains(mine, Utf8(dll) + " (file exists)")) << status.output;
+    EXPECT_TRUE(Contains(mine, "Apartment")) << status.output;
+    EXPECT_TRUE(Contains(mine, "(this handler)")) << status.output;
+    EXPECT_FALSE(Contains(other, "(this handler)")) << status.output;
+
+    ASSERT_TRUE(DeleteFileW(dll.c_str()));
+    status = RunProgram(program, {L"status"});
+    EXPECT_EQ(status.exitCode, 0u) << status.output;
+    std::tie(mine, other) = sections(status.output);
+    EXPECT_TRUE(Contains(mine, Utf8(dll) + " (FILE MISSING)")) << status.output;
+    EXPECT_TRUE(Contains(status.output, "DLL beside this program: " + Utf8(dll) + " (MISSING)")) << status.output;
+
+    // Uninstall needs no DLL.
+    EXPECT_EQ(Setup(L"uninstall", program).exitCode, 0u);
+    ExpectRegistryAsBefore();
+}
+
+INSTANTIATE_TEST_SUITE_P(Scopes, SetupTool,
+                         ::testing::Values(ScopeCase{"CurrentUser", HKEY_CURRENT_USER, {}},
+                                           ScopeCase{"Machine", HKEY_LOCAL_MACHINE, {L"--machine"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SetupToolArguments, BadArgumentsPrintUsageAndExitWith2) {
+    ClearTestKeys();
+    const RegistrySnapshot user = TakeSnapshot(HKEY_CURRENT_USER), machine = TakeSnapshot(HKEY_LOCAL_MACHINE);
+    const std::vector<std::vector<std::wstring>> cases = {
+        {},
+        {L"frobnicate"},
+        {L"install", L"--bogus"},
+        {L"install", L"--machine", L"extra"},
+        {L"uninstall", L"machine"},
+        {L"status", L"--machine"},
+        {L"--machine", L"install"},
+    };
+    for (const auto& args : cases) {
+        const RunResult r = RunProgram(SetupExe(), args);
+        EXPECT_EQ(r.exitCode, 2u) << r.output;
+        EXPECT_TRUE(Contains(r.output, "Usage: TimThumbnailSetup install [--machine]")) << r.output;
+    }
+    EXPECT_EQ(TakeSnapshot(HKEY_CURRENT_USER), user);
+    EXPECT_EQ(TakeSnapshot(HKEY_LOCAL_MACHINE), machine);
+
+    const RunResult help = RunProgram(SetupExe(), {L"--help"});
+    EXPECT_EQ(help.exitCode, 0u);
+    EXPECT_TRUE(Contains(help.output, "Exit codes: 0 done")) << help.output;
+}

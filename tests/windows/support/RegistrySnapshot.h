@@ -1,0 +1,135 @@
+#pragma once
+// Everything the registration tool could touch under one hive's
+// Software\Classes: the names of its direct subkeys, and the full contents of
+// the .tim, SystemFileAssociations and class subtrees, for before/after checks.
+#include "Guids.h"
+
+#include <windows.h>
+
+#include <map>
+#include <ostream>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace wintest {
+
+const wchar_t kClassesKey[] = L"Software\\Classes";
+const wchar_t kThumbnailSlot[] = L"ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}";
+
+// A value as stored: type and raw bytes.
+using RegValue = std::pair<DWORD, std::vector<BYTE>>;
+
+struct RegistrySnapshot {
+    std::set<std::wstring> classesSubkeys;
+    std::map<std::wstring, std::map<std::wstring, RegValue>> trees;  // key path -> values (name "" = default)
+
+    bool operator==(const RegistrySnapshot&) const = default;
+};
+
+// Readable output for failed comparisons: keys and values, ASCII only.
+inline void PrintTo(const RegistrySnapshot& s, std::ostream* os) {
+    const auto narrow = [](const std::wstring& w) {
+        std::string out;
+        for (wchar_t c : w) out += c < 128 ? char(c) : '?';
+        return out;
+    };
+    *os << "\n  " << s.classesSubkeys.size() << " subkeys of Software\\Classes";
+    for (const auto& [path, values] : s.trees) {
+        *os << "\n  [" << narrow(path) << "]";
+        for (const auto& [name, value] : values) {
+            *os << "\n    " << (name.empty() ? "@" : narrow(name)) << " type " << value.first << ":";
+            if (value.first == REG_SZ || value.first == REG_EXPAND_SZ)
+                *os << " \"" << narrow(std::wstring(reinterpret_cast<const wchar_t*>(value.second.data()),
+                                                    value.second.size() / 2)) << "\"";
+            *os << " (" << value.second.size() << " bytes)";
+        }
+    }
+}
+
+inline std::set<std::wstring> SubkeyNames(HKEY key) {
+    std::set<std::wstring> names;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.insert(name);
+    }
+    return names;
+}
+
+inline void AddTree(HKEY root, const std::wstring& path, RegistrySnapshot& snapshot) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    auto& values = snapshot.trees[path];
+    wchar_t name[16384];
+    std::vector<BYTE> data(65536);
+    for (DWORD i = 0;;) {
+        DWORD nameLength = 16384, type = 0, size = DWORD(data.size());
+        const LSTATUS status = RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data.data(), &size);
+        if (status == ERROR_MORE_DATA) {
+            data.resize(size_t(size) * 2);
+            continue;
+        }
+        if (status != ERROR_SUCCESS) break;
+        values[name] = RegValue(type, std::vector<BYTE>(data.begin(), data.begin() + size));
+        ++i;
+    }
+    for (const auto& sub : SubkeyNames(key)) AddTree(root, path + L"\\" + sub, snapshot);
+    RegCloseKey(key);
+}
+
+inline RegistrySnapshot TakeSnapshot(HKEY root) {
+    RegistrySnapshot snapshot;
+    HKEY classes = nullptr;
+    if (RegOpenKeyExW(root, kClassesKey, 0, KEY_READ, &classes) == ERROR_SUCCESS) {
+        snapshot.classesSubkeys = SubkeyNames(classes);
+        RegCloseKey(classes);
+    }
+    const std::wstring base = std::wstring(kClassesKey) + L"\\";
+    AddTree(root, base + L".tim", snapshot);
+    AddTree(root, base + L"SystemFileAssociations", snapshot);
+    AddTree(root, base + L"CLSID\\" TIM_CLSID_STRING, snapshot);
+    return snapshot;
+}
+
+// Reads one value; type REG_NONE with no bytes when it is absent.
+inline RegValue ReadValue(HKEY root, const std::wstring& path, const wchar_t* name) {
+    RegValue v(REG_NONE, {});
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return v;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &v.first, nullptr, &size) == ERROR_SUCCESS) {
+        v.second.resize(size);
+        RegQueryValueExW(key, name, nullptr, &v.first, v.second.data(), &size);
+        v.second.resize(size);
+    }
+    RegCloseKey(key);
+    return v;
+}
+
+inline bool KeyExists(HKEY root, const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+inline LSTATUS SetStringValue(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text) {
+    HKEY key = nullptr;
+    LSTATUS status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                            DWORD((text.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return status;
+}
+
+// A REG_SZ value's bytes for `text`, terminating NUL included.
+inline RegValue StringValue(const std::wstring& text) {
+    const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+    return RegValue(REG_SZ, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t)));
+}
+
+}  // namespace wintest

@@ -1,0 +1,255 @@
+#include "Registration.h"
+
+#include "Guids.h"
+#include "Registry.h"
+
+namespace {
+
+const wchar_t kClasses[] = L"Software\\Classes";
+const wchar_t kClassKey[] = L"CLSID\\" TIM_CLSID_STRING;
+const wchar_t kServerKey[] = L"CLSID\\" TIM_CLSID_STRING L"\\InprocServer32";
+const wchar_t kClassName[] = L"TIM Thumbnail Handler";
+// The shell looks for a file type's thumbnail handler under this name: the
+// interface identifier of IThumbnailProvider.
+const wchar_t kThumbnailSlot[] = L"ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}";
+// Without it Explorer does not use a handler that initialises from a file path.
+const wchar_t kDisableIsolation[] = L"DisableProcessIsolation";
+const wchar_t kThreadingModel[] = L"ThreadingModel";
+
+// Both places, so that the handler still applies when another program owns
+// the .tim association. `rememberAs` is the value under the class key that
+// keeps an entry install replaced, for uninstall to put back.
+struct Association {
+    const wchar_t* key;
+    const wchar_t* rememberAs;
+};
+const Association kAssociations[] = {
+    {L".tim", L"ReplacedThumbnailHandler .tim"},
+    {L"SystemFileAssociations\\.tim", L"ReplacedThumbnailHandler SystemFileAssociations\\.tim"},
+};
+
+HKEY RootKey(Scope scope) {
+    return scope == Scope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+std::wstring SlotPath(const Association& a) {
+    return std::wstring(a.key) + L"\\" + kThumbnailSlot;
+}
+
+bool NamesThisHandler(const reg::Value& v) {
+    return v.present && reg::SameTextIgnoringCase(reg::Text(v), TIM_CLSID_STRING);
+}
+
+std::wstring Describe(const reg::Value& v) {
+    if (v.type != REG_SZ && v.type != REG_EXPAND_SZ) return L"a value of type " + std::to_wstring(v.type);
+    const std::wstring text = reg::Text(v);
+    return text.empty() ? std::wstring(L"an empty value") : text;
+}
+
+// Records a failure; true when `status` is success.
+bool Check(RegistrationResult& r, LSTATUS status, Scope scope, const std::wstring& key) {
+    if (status == ERROR_SUCCESS) return true;
+    r.status = status;
+    r.failedKey = ScopeRoot(scope) + (key.empty() ? L"" : L"\\" + key);
+    return false;
+}
+
+// Writes `want` unless the value already holds exactly that.
+LSTATUS Ensure(HKEY key, const wchar_t* name, const reg::Value& want, bool& changed) {
+    reg::Value current;
+    LSTATUS status = reg::Read(key, name, current);
+    if (status != ERROR_SUCCESS) return status;
+    if (current == want) return ERROR_SUCCESS;
+    changed = true;
+    return reg::Write(key, name, want);
+}
+
+LSTATUS DeleteValue(HKEY key, const wchar_t* name) {
+    const LSTATUS status = RegDeleteValueW(key, name);
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+}
+
+// Deletes `path` and then each parent below Software\Classes, for as long as
+// the key holds neither values nor subkeys.
+LSTATUS PruneEmptyKeys(HKEY classes, std::wstring path) {
+    for (;;) {
+        {
+            reg::Key key;
+            const LSTATUS status = key.Open(classes, path, KEY_READ);
+            if (status == ERROR_SUCCESS && !reg::IsEmpty(key.get())) return ERROR_SUCCESS;
+            if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
+        }
+        const LSTATUS status = RegDeleteKeyW(classes, path.c_str());
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
+        const size_t slash = path.rfind(L'\\');
+        if (slash == std::wstring::npos) return ERROR_SUCCESS;
+        path.resize(slash);
+    }
+}
+
+bool FileExists(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+std::wstring ScopeRoot(Scope scope) {
+    return std::wstring(scope == Scope::Machine ? L"HKLM\\" : L"HKCU\\") + kClasses;
+}
+
+RegistrationResult Install(Scope scope, const std::wstring& dllPath) {
+    RegistrationResult r;
+    reg::Key classes;
+    if (!Check(r, classes.Create(RootKey(scope), kClasses, KEY_READ | KEY_WRITE), scope, L"")) return r;
+
+    reg::Key cls, server;
+    bool changed = false;
+    if (!Check(r, cls.Create(classes.get(), kClassKey, KEY_READ | KEY_WRITE), scope, kClassKey) ||
+        !Check(r, Ensure(cls.get(), nullptr, reg::String(kClassName), changed), scope, kClassKey) ||
+        !Check(r, Ensure(cls.get(), kDisableIsolation, reg::Dword(1), changed), scope, kClassKey))
+        return r;
+    if (changed) r.changes.push_back(L"wrote " + std::wstring(kClassKey) + L" (" + kClassName + L", " +
+                                     kDisableIsolation + L" 1)");
+    changed = false;
+    if (!Check(r, server.Create(classes.get(), kServerKey, KEY_READ | KEY_WRITE), scope, kServerKey) ||
+        !Check(r, Ensure(server.get(), nullptr, reg::String(dllPath), changed), scope, kServerKey) ||
+        !Check(r, Ensure(server.get(), kThreadingModel, reg::String(L"Apartment"), changed), scope, kServerKey))
+        return r;
+    if (changed) r.changes.push_back(L"wrote " + std::wstring(kServerKey) + L" = " + dllPath + L" (" +
+                                     kThreadingModel + L" Apartment)");
+
+    for (const Association& a : kAssociations) {
+        const std::wstring path = SlotPath(a);
+        reg::Key slot;
+        reg::Value current;
+        if (!Check(r, slot.Create(classes.get(), path, KEY_READ | KEY_WRITE), scope, path) ||
+            !Check(r, reg::Read(slot.get(), nullptr, current), scope, path))
+            return r;
+        if (NamesThisHandler(current)) continue;
+        std::wstring note;
+        if (current.present) {
+            if (!Check(r, reg::Write(cls.get(), a.rememberAs, current), scope, kClassKey)) return r;
+            note = L" (replacing " + Describe(current) + L"; uninstall puts it back)";
+        }
+        if (!Check(r, reg::Write(slot.get(), nullptr, reg::String(TIM_CLSID_STRING)), scope, path)) return r;
+        r.changes.push_back(L"wrote " + path + L" = " TIM_CLSID_STRING + note);
+    }
+    return r;
+}
+
+RegistrationResult Uninstall(Scope scope) {
+    RegistrationResult r;
+    reg::Key classes;
+    LSTATUS status = classes.Open(RootKey(scope), kClasses, KEY_READ | KEY_WRITE);
+    if (status == ERROR_FILE_NOT_FOUND) return r;
+    if (!Check(r, status, scope, L"")) return r;
+
+    // The class key, if present, holds the entries install replaced.
+    reg::Key cls;
+    status = cls.Open(classes.get(), kClassKey, KEY_READ | KEY_WRITE);
+    if (status != ERROR_FILE_NOT_FOUND && !Check(r, status, scope, kClassKey)) return r;
+
+    for (const Association& a : kAssociations) {
+        const std::wstring path = SlotPath(a);
+        {
+            reg::Key slot;
+            status = slot.Open(classes.get(), path, KEY_READ | KEY_WRITE);
+            if (status == ERROR_FILE_NOT_FOUND) continue;
+            reg::Value current, replaced;
+            if (!Check(r, status, scope, path) || !Check(r, reg::Read(slot.get(), nullptr, current), scope, path))
+                return r;
+            if (!NamesThisHandler(current)) {
+                if (current.present) r.notes.push_back(L"kept " + path + L": it names another handler, " +
+                                                       Describe(current));
+                continue;
+            }
+            if (cls.get() && !Check(r, reg::Read(cls.get(), a.rememberAs, replaced), scope, kClassKey)) return r;
+            if (replaced.present) {
+                if (!Check(r, reg::Write(slot.get(), nullptr, replaced), scope, path)) return r;
+                r.changes.push_back(L"restored " + path + L" = " + Describe(replaced));
+                continue;
+            }
+            if (!Check(r, DeleteValue(slot.get(), nullptr), scope, path)) return r;
+            r.changes.push_back(L"removed " + path);
+        }
+        if (!Check(r, PruneEmptyKeys(classes.get(), path), scope, path)) return r;
+    }
+
+    if (cls.get()) {
+        reg::Key server;
+        status = server.Open(classes.get(), kServerKey, KEY_READ | KEY_WRITE);
+        if (status != ERROR_FILE_NOT_FOUND) {
+            if (!Check(r, status, scope, kServerKey) ||
+                !Check(r, DeleteValue(server.get(), nullptr), scope, kServerKey) ||
+                !Check(r, DeleteValue(server.get(), kThreadingModel), scope, kServerKey))
+                return r;
+        }
+        server = reg::Key();
+        for (const wchar_t* name : {static_cast<const wchar_t*>(nullptr), kDisableIsolation,
+                                    kAssociations[0].rememberAs, kAssociations[1].rememberAs}) {
+            if (!Check(r, DeleteValue(cls.get(), name), scope, kClassKey)) return r;
+        }
+        cls = reg::Key();
+        if (!Check(r, PruneEmptyKeys(classes.get(), kServerKey), scope, kServerKey)) return r;
+        r.changes.push_back(L"removed " + std::wstring(kClassKey));
+    }
+    return r;
+}
+
+std::vector<std::wstring> Status(Scope scope, LSTATUS& status) {
+    std::vector<std::wstring> lines;
+    reg::Key classes;
+    status = classes.Open(RootKey(scope), kClasses, KEY_READ);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        status = ERROR_SUCCESS;
+        lines.push_back(L"nothing registered");
+        return lines;
+    }
+    if (status != ERROR_SUCCESS) return lines;
+
+    reg::Key server;
+    status = server.Open(classes.get(), kServerKey, KEY_READ);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        lines.push_back(std::wstring(kServerKey) + L": not registered");
+    } else if (status != ERROR_SUCCESS) {
+        return lines;
+    } else {
+        reg::Value path, model, isolation;
+        reg::Read(server.get(), nullptr, path);
+        reg::Read(server.get(), kThreadingModel, model);
+        reg::Key cls;
+        if (cls.Open(classes.get(), kClassKey, KEY_READ) == ERROR_SUCCESS)
+            reg::Read(cls.get(), kDisableIsolation, isolation);
+        std::wstring dll = reg::Text(path);
+        if (path.type == REG_EXPAND_SZ) {
+            wchar_t expanded[32768];
+            if (ExpandEnvironmentStringsW(dll.c_str(), expanded, 32768)) dll = expanded;
+        }
+        if (dll.empty())
+            lines.push_back(std::wstring(kServerKey) + L": no DLL path");
+        else
+            lines.push_back(std::wstring(kServerKey) + L" = " + dll +
+                            (FileExists(dll) ? L" (file exists)" : L" (FILE MISSING)"));
+        lines.push_back(std::wstring(L"  ") + kThreadingModel + L": " +
+                        (model.present ? Describe(model) : std::wstring(L"not set")));
+        const bool isolationOff = isolation.present && isolation.type == REG_DWORD && isolation.data.size() == 4 &&
+                                  *reinterpret_cast<const DWORD*>(isolation.data.data()) == 1;
+        lines.push_back(std::wstring(L"  ") + kDisableIsolation + L": " + (isolationOff ? L"1" : L"not set"));
+    }
+    status = ERROR_SUCCESS;
+
+    for (const Association& a : kAssociations) {
+        const std::wstring path = SlotPath(a);
+        reg::Key slot;
+        reg::Value current;
+        if (slot.Open(classes.get(), path, KEY_READ) == ERROR_SUCCESS) reg::Read(slot.get(), nullptr, current);
+        if (!current.present)
+            lines.push_back(path + L": not set");
+        else if (NamesThisHandler(current))
+            lines.push_back(path + L" = " + Describe(current) + L" (this handler)");
+        else
+            lines.push_back(path + L" = " + Describe(current) + L" (another handler)");
+    }
+    return lines;
+}

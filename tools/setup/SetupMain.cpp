@@ -1,0 +1,129 @@
+// TimThumbnailSetup: registers the thumbnail handler DLL that sits beside this
+// program with the shell, removes it again, or tells what is registered.
+#include "Console.h"
+#include "Registration.h"
+
+#include <shlobj.h>
+
+namespace {
+
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitBadArguments = 2,
+    kExitDllMissing = 3,
+    kExitAccessDenied = 4,
+    kExitRegistryError = 5,
+};
+
+const wchar_t kDllName[] = L"TimThumbnailHandler.dll";
+
+const wchar_t kUsage[] =
+    L"Usage: TimThumbnailSetup install [--machine]\n"
+    L"       TimThumbnailSetup uninstall [--machine]\n"
+    L"       TimThumbnailSetup status\n"
+    L"\n"
+    L"install    registers TimThumbnailHandler.dll, which must sit beside this program,\n"
+    L"           as the thumbnail handler for .tim files\n"
+    L"uninstall  removes that registration and nothing else\n"
+    L"status     shows what is registered for the current user and for all users\n"
+    L"--machine  for all users (HKLM, needs an administrator prompt) instead of the\n"
+    L"           current user only (HKCU, no administrator rights needed)\n"
+    L"\n"
+    L"Exit codes: 0 done (also when there was nothing to change), 2 bad arguments,\n"
+    L"3 the DLL is not beside this program, 4 access denied, 5 other registry error.";
+
+std::wstring Who(Scope scope) {
+    return scope == Scope::Machine ? L"all users" : L"the current user";
+}
+
+int ReportFailure(const RegistrationResult& r, Scope scope, const wchar_t* doing) {
+    for (const auto& line : r.changes) console::Out(L"  " + line);
+    console::Err(std::wstring(L"TimThumbnailSetup: cannot ") + doing + L" " + r.failedKey + L": " +
+                 console::ErrorText(DWORD(r.status)));
+    if (!r.changes.empty())
+        console::Err(L"The changes listed above were made; run the same command again once the cause is fixed.");
+    if (r.status == ERROR_ACCESS_DENIED) {
+        console::Err(scope == Scope::Machine
+                         ? L"Changing the registration for all users needs administrator rights: run it from an "
+                           L"elevated command prompt, or leave out --machine to work for the current user only."
+                         : L"The current user may not change this key.");
+        return kExitAccessDenied;
+    }
+    return kExitRegistryError;
+}
+
+bool FileExists(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int RunInstall(Scope scope) {
+    const std::wstring dll = console::FolderOf(console::ProgramPath()) + L"\\" + kDllName;
+    if (!FileExists(dll)) {
+        console::Err(L"TimThumbnailSetup: " + dll + L" not found. The handler DLL must sit beside this program; "
+                     L"nothing was registered.");
+        return kExitDllMissing;
+    }
+    const RegistrationResult r = Install(scope, dll);
+    if (r.status != ERROR_SUCCESS) return ReportFailure(r, scope, L"write");
+    if (r.changes.empty()) {
+        console::Out(L"Already installed for " + Who(scope) + L" (" + ScopeRoot(scope) + L"), DLL " + dll +
+                     L": nothing changed.");
+        return kExitOk;
+    }
+    console::Out(L"Installed the TIM thumbnail handler for " + Who(scope) + L" (" + ScopeRoot(scope) + L"):");
+    for (const auto& line : r.changes) console::Out(L"  " + line);
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    return kExitOk;
+}
+
+int RunUninstall(Scope scope) {
+    const RegistrationResult r = Uninstall(scope);
+    if (r.status != ERROR_SUCCESS) return ReportFailure(r, scope, L"remove");
+    if (r.changes.empty()) {
+        console::Out(L"Not installed for " + Who(scope) + L" (" + ScopeRoot(scope) + L"): nothing to remove.");
+    } else {
+        console::Out(L"Removed the TIM thumbnail handler for " + Who(scope) + L" (" + ScopeRoot(scope) + L"):");
+        for (const auto& line : r.changes) console::Out(L"  " + line);
+        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    }
+    for (const auto& line : r.notes) console::Out(L"  " + line);
+    return kExitOk;
+}
+
+int RunStatus() {
+    const std::wstring dll = console::FolderOf(console::ProgramPath()) + L"\\" + kDllName;
+    console::Out(L"DLL beside this program: " + dll + (FileExists(dll) ? L" (present)" : L" (MISSING)"));
+    for (Scope scope : {Scope::User, Scope::Machine}) {
+        LSTATUS status = ERROR_SUCCESS;
+        const auto lines = Status(scope, status);
+        console::Out(L"For " + Who(scope) + L" (" + ScopeRoot(scope) + L"):");
+        for (const auto& line : lines) console::Out(L"  " + line);
+        if (status != ERROR_SUCCESS) {
+            console::Err(L"TimThumbnailSetup: cannot read " + ScopeRoot(scope) + L": " +
+                         console::ErrorText(DWORD(status)));
+            return status == ERROR_ACCESS_DENIED ? kExitAccessDenied : kExitRegistryError;
+        }
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring command = argc > 1 ? argv[1] : L"";
+    if (argc == 2 && (command == L"--help" || command == L"-h" || command == L"/?")) {
+        console::Out(kUsage);
+        return kExitOk;
+    }
+    const bool machine = argc == 3 && std::wstring(argv[2]) == L"--machine";
+    if (command == L"status" && argc == 2) return RunStatus();
+    if ((command == L"install" || command == L"uninstall") && (argc == 2 || machine)) {
+        const Scope scope = machine ? Scope::Machine : Scope::User;
+        return command == L"install" ? RunInstall(scope) : RunUninstall(scope);
+    }
+    console::Err(argc < 2 ? std::wstring(L"TimThumbnailSetup: no command given.")
+                          : L"TimThumbnailSetup: cannot understand the arguments.");
+    console::Err(kUsage);
+    return kExitBadArguments;
+}
