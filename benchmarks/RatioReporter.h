@@ -1,0 +1,41 @@
+#pragma once
+// Console output as usual, then one table of ratios taken from the same run:
+// every benchmark's time divided by the memcpy of the same output bytes, and
+// ImageMagick's time divided by ours.
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace timbench {
+
+// Benchmark names, so that the reporter can find the rows of its table.
+std::string MemcpyName(const std::string& size);
+std::string BenchName(const char* what, const std::string& format, const std::string& size);
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    // Table rows in print order: (format, size).
+    explicit RatioReporter(std::vector<std::pair<std::string, std::string>> rows)
+        : rows_(std::move(rows)) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override;
+    void Finalize() override;
+
+private:
+    struct Times {
+        std::vector<double> iterations;  // CPU time per iteration, ns
+        double median = -1;              // from the median aggregate, when reported
+        int64_t repetitions = 1;
+    };
+    // Median CPU time per iteration in ns, or a negative value if the
+    // benchmark did not run or failed.
+    double Time(const std::string& name) const;
+
+    std::vector<std::pair<std::string, std::string>> rows_;
+    std::map<std::string, Times> times_;
+};
+
+}  // namespace timbench
