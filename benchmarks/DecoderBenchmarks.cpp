@@ -113,14 +113,15 @@ int main(int argc, char** argv) {
     for (const auto& size : sizes) {
         const size_t bytes = size_t(size.width) * size.height * 4;
         const std::string sizeName = std::to_string(size.width) + "x" + std::to_string(size.height);
-        benchmark::RegisterBenchmark(MemcpyName(sizeName).c_str(), Memcpy, bytes);
+        WithMinimum(benchmark::RegisterBenchmark(MemcpyName(sizeName).c_str(), Memcpy, bytes));
         for (uint32_t mode = 0; mode < 4; ++mode) {
             const Case& c = cases.emplace_back(MakeCase(mode, size.width, size.height));
             rows.emplace_back(c.format, sizeName);
-            benchmark::RegisterBenchmark(BenchName("decode", c.format, sizeName).c_str(), Decode, c);
-            benchmark::RegisterBenchmark(BenchName("premultiply", c.format, sizeName).c_str(), Premultiply, c);
-            benchmark::RegisterBenchmark(BenchName("decode_premultiply", c.format, sizeName).c_str(),
-                                         DecodeAndPremultiply, c);
+            WithMinimum(benchmark::RegisterBenchmark(BenchName("decode", c.format, sizeName).c_str(), Decode, c));
+            WithMinimum(
+                benchmark::RegisterBenchmark(BenchName("premultiply", c.format, sizeName).c_str(), Premultiply, c));
+            WithMinimum(benchmark::RegisterBenchmark(BenchName("decode_premultiply", c.format, sizeName).c_str(),
+                                                     DecodeAndPremultiply, c));
 #ifdef TIM_BENCH_IMAGEMAGICK
             RegisterMagickBenchmark(c);
 #endif

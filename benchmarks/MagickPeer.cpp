@@ -71,8 +71,8 @@ size_t CountColourDifferences(const Case& c, const std::vector<uint8_t>& rgba) {
 }  // namespace
 
 void RegisterMagickBenchmark(const Case& c) {
-    benchmark::RegisterBenchmark(BenchName("imagemagick", c.format, c.Size()).c_str(),
-                                 [&c](benchmark::State& state) {
+    WithMinimum(benchmark::RegisterBenchmark(BenchName("imagemagick", c.format, c.Size()).c_str(),
+                                             [&c](benchmark::State& state) {
         std::vector<uint8_t> rgba(c.OutputBytes());
         const std::string error = ReadWithMagick(c, rgba);
         if (!error.empty()) {
@@ -86,7 +86,7 @@ void RegisterMagickBenchmark(const Case& c) {
             benchmark::ClobberMemory();
         }
         state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(c.OutputBytes()));
-    });
+    }));
 }
 
 }  // namespace timbench

@@ -14,6 +14,12 @@ std::string BenchName(const char* what, const std::string& format, const std::st
     return std::string(what) + "/" + format + "/" + size;
 }
 
+benchmark::internal::Benchmark* WithMinimum(benchmark::internal::Benchmark* b) {
+    return b->ComputeStatistics("min", [](const std::vector<double>& v) {
+        return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end());
+    });
+}
+
 namespace {
 
 double ToNanoseconds(double value, benchmark::TimeUnit unit) {
@@ -61,8 +67,8 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
         const double ns = ToNanoseconds(run.GetAdjustedCPUTime(), run.time_unit);
         if (run.run_type == Run::RT_Iteration) {
             t.iterations.push_back(ns);
-        } else if (run.aggregate_name == "median") {
-            t.median = ns;
+        } else if (run.aggregate_name == "min") {
+            t.minimum = ns;
         }
     }
 }
@@ -70,11 +76,10 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
 double RatioReporter::Time(const std::string& name) const {
     const auto it = times_.find(name);
     if (it == times_.end()) return -1;
-    if (it->second.median >= 0) return it->second.median;
-    std::vector<double> v = it->second.iterations;
+    if (it->second.minimum >= 0) return it->second.minimum;
+    const std::vector<double>& v = it->second.iterations;
     if (v.empty()) return -1;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+    return *std::min_element(v.begin(), v.end());
 }
 
 void RatioReporter::Finalize() {
@@ -83,7 +88,7 @@ void RatioReporter::Finalize() {
     int64_t repetitions = 1;
     for (const auto& [name, t] : times_) repetitions = std::max(repetitions, t.repetitions);
 
-    out << "\nRatios from this run (CPU time, median of " << repetitions
+    out << "\nRatios from this run (CPU time, fastest of " << repetitions
         << (repetitions == 1 ? " repetition" : " repetitions") << ")\n"
         << "  decode, premultiply, both: time / memcpy of the same output bytes\n"
         << "  imagemagick: its time (TIM blob to RGBA pixels) / ours (decode + premultiply)\n"
@@ -91,7 +96,9 @@ void RatioReporter::Finalize() {
            " premultiply 1.5)\n\n";
     out << "format  size       memcpy us  decode  premultiply     both  imagemagick\n";
     std::vector<std::string> missed, unmeasured;
-    for (const auto& [format, size] : rows_) {
+    for (const auto& row : rows_) {
+        const std::string& format = row.first;
+        const std::string& size = row.second;
         const double base = Time(MemcpyName(size));
         const auto ratio = [&](const char* what) {
             const double t = Time(BenchName(what, format, size));

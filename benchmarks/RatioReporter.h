@@ -15,6 +15,11 @@ namespace timbench {
 std::string MemcpyName(const std::string& size);
 std::string BenchName(const char* what, const std::string& format, const std::string& size);
 
+// Adds the fastest repetition ("_min") to a benchmark's statistics: other
+// processes can only slow a run down, so the fastest one is the least
+// disturbed, for the baseline and for the code it judges alike.
+benchmark::internal::Benchmark* WithMinimum(benchmark::internal::Benchmark* b);
+
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     // Table rows in print order: (format, size).
@@ -27,11 +32,11 @@ public:
 private:
     struct Times {
         std::vector<double> iterations;  // CPU time per iteration, ns
-        double median = -1;              // from the median aggregate, when reported
+        double minimum = -1;             // from the "min" aggregate, when reported
         int64_t repetitions = 1;
     };
-    // Median CPU time per iteration in ns, or a negative value if the
-    // benchmark did not run or failed.
+    // The fastest repetition's CPU time per iteration in ns, or a negative
+    // value if the benchmark did not run or failed.
     double Time(const std::string& name) const;
 
     std::vector<std::pair<std::string, std::string>> rows_;

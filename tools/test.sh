@@ -4,7 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-deps.sh cmake ninja-build g++ clang libgtest-dev
+# libbenchmark-dev: the benchmarks are built (not run) with the tests so
+# that they keep compiling.
+tools/install-deps.sh cmake ninja-build g++ clang libgtest-dev libbenchmark-dev
 
 for preset in native sanitize clang; do
     echo "=== $preset ==="
