@@ -38,7 +38,6 @@ void Memcpy(benchmark::State& state, size_t bytes) {
         benchmark::DoNotOptimize(destination.data());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
 }
 
 void Decode(benchmark::State& state, const Case& c) {
@@ -50,7 +49,6 @@ void Decode(benchmark::State& state, const Case& c) {
         benchmark::DoNotOptimize(pixels.data());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(c.OutputBytes()));
 }
 
 void Premultiply(benchmark::State& state, const Case& c) {
@@ -65,7 +63,6 @@ void Premultiply(benchmark::State& state, const Case& c) {
         benchmark::DoNotOptimize(pixels.data());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(c.OutputBytes()));
 }
 
 void DecodeAndPremultiply(benchmark::State& state, const Case& c) {
@@ -78,7 +75,6 @@ void DecodeAndPremultiply(benchmark::State& state, const Case& c) {
         benchmark::DoNotOptimize(pixels.data());
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(c.OutputBytes()));
 }
 
 // Another output format was asked for on the command line: leave the output

@@ -85,7 +85,6 @@ void RegisterMagickBenchmark(const Case& c) {
             ReadWithMagick(c, rgba);
             benchmark::ClobberMemory();
         }
-        state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(c.OutputBytes()));
     }));
 }
 

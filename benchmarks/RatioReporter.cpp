@@ -59,7 +59,13 @@ std::string Cell(double value, int width, double limit = 0) {
 }  // namespace
 
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
-    ConsoleReporter::ReportRuns(runs);
+    // Of the statistics over repetitions only the one the table uses is
+    // shown; single runs and failures are shown as they are.
+    std::vector<Run> shown;
+    for (const Run& run : runs) {
+        if (run.run_type != Run::RT_Aggregate || run.aggregate_name == "min") shown.push_back(run);
+    }
+    if (!shown.empty()) ConsoleReporter::ReportRuns(shown);
     for (const Run& run : runs) {
         if (run.error_occurred) continue;
         Times& t = times_[run.run_name.str()];

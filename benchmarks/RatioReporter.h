@@ -23,8 +23,9 @@ benchmark::internal::Benchmark* WithMinimum(benchmark::internal::Benchmark* b);
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     // Table rows in print order: (format, size).
+    // Plain text, no colour codes: the output often goes to a log.
     explicit RatioReporter(std::vector<std::pair<std::string, std::string>> rows)
-        : rows_(std::move(rows)) {}
+        : ConsoleReporter(OO_Tabular), rows_(std::move(rows)) {}
 
     void ReportRuns(const std::vector<Run>& runs) override;
     void Finalize() override;
