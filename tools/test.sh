@@ -5,7 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest \
+# libbenchmark-dev: the benchmarks are built (not run) with the tests so
+# that they keep compiling.
+tools/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev \
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
 
 for preset in native sanitize clang windows; do

@@ -37,6 +37,47 @@ TEST(PremultiplyPixels, MatchesTheFormulaForEveryChannelAlphaPair) {
     }
 }
 
+TEST(PremultiplyPixels, EveryChannelAlphaPairAtEveryPositionOfAGroup) {
+    // The same 65536 pixels behind 0 to 16 leading ones, so that every pair
+    // passes through every lane of the multi-pixel body and through the tail.
+    std::vector<uint32_t> pairs(256 * 256);
+    for (uint32_t a = 0; a < 256; ++a)
+        for (uint32_t c = 0; c < 256; ++c) pairs[a * 256 + c] = Pixel(255 - c, c, c ^ 0xA5, a);
+    for (size_t lead = 0; lead <= 16; ++lead) {
+        std::vector<uint32_t> vector(lead, Pixel(1, 2, 3, 4));
+        vector.insert(vector.end(), pairs.begin(), pairs.end());
+        std::vector<uint32_t> scalar = vector;
+        PremultiplyPixels(vector.data(), vector.size());
+        PremultiplyPixelsScalar(scalar.data(), scalar.size());
+        ASSERT_EQ(vector, scalar) << "lead " << lead;
+    }
+}
+
+TEST(PremultiplyPixels, OneChangingPixelAnywhereInAGroupIsNotSkipped) {
+    // Groups of opaque and all-zero pixels need no work and may be skipped;
+    // a single pixel that changes, at any position, must still be written.
+    const uint32_t changing[] = {
+        Pixel(9, 9, 9, 0),         // transparent with colour: becomes 0
+        Pixel(0, 0, 0, 1),         // alpha only
+        Pixel(200, 100, 50, 128),  // half
+        Pixel(255, 255, 255, 254),
+        Pixel(0, 0, 1, 127),
+    };
+    std::mt19937 rng(3);
+    for (uint32_t odd : changing) {
+        for (size_t position = 0; position < 32; ++position) {
+            std::vector<uint32_t> vector(32);
+            for (auto& p : vector) p = rng() & 1 ? (rng() | 0xFF000000) : 0;
+            vector[position] = odd;
+            std::vector<uint32_t> scalar = vector;
+            PremultiplyPixels(vector.data(), vector.size());
+            PremultiplyPixelsScalar(scalar.data(), scalar.size());
+            ASSERT_EQ(vector, scalar) << std::hex << odd << std::dec << " at " << position;
+            ASSERT_NE(vector[position], odd);
+        }
+    }
+}
+
 TEST(PremultiplyPixels, KnownPixels) {
     const struct {
         uint32_t in, out;
