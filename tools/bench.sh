@@ -33,9 +33,29 @@ run_native() {
     build/bench/benchmarks/tim_benchmarks "${native_options[@]}" "$@"
 }
 
+deps_windows() {
+    tools/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest
+}
+
+# The whole thumbnail call through the DLL under Wine, next to the platform
+# floor (open, map, a DIB section of the same size filled with memset). The
+# Google Benchmark options are not for this step.
+run_windows() {
+    echo
+    echo "=== build: preset windows (mingw-w64, Release) ==="
+    cmake --preset windows >/dev/null
+    cmake --build --preset windows --target thumbnail_bench
+    echo
+    echo "=== thumbnail call through the DLL under Wine ==="
+    export WINEPREFIX="$PWD/build/windows/bench-prefix" WINEDEBUG=-all
+    trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+    tools/wine-run.sh wineboot --init >/dev/null 2>&1 || true  # first start makes the prefix
+    tools/wine-run.sh build/windows/bin/thumbnail_bench.exe
+}
+
 # Steps in order. Another platform's benchmark is added as one more
 # deps_NAME/run_NAME pair and its name here.
-steps=(native)
+steps=(native windows)
 
 for step in "${steps[@]}"; do "deps_$step"; done
 for step in "${steps[@]}"; do "run_$step" "$@"; done
