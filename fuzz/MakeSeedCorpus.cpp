@@ -22,13 +22,6 @@ using namespace timtest;
 
 namespace {
 
-Bytes Noise(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);  // the raw engine output is the same everywhere
-    Bytes v(n);
-    for (auto& b : v) b = uint8_t(rng());
-    return v;
-}
-
 // A CLUT of n entries with transparent 0, opaque black 0x8000 and noise.
 Bytes Clut(size_t n, uint32_t seed) {
     Bytes v = Noise(2 * n, seed);

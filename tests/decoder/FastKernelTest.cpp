@@ -3,6 +3,7 @@
 // that leaves a tail, reading only the bytes it is given.
 #include "DecodeKernels.h"
 #include "GuardedBuffer.h"
+#include "TimBuilder.h"
 #include "TimColor.h"
 
 #include <gtest/gtest.h>
@@ -12,17 +13,11 @@
 
 using namespace tim_detail;
 using timtest::GuardedBuffer;
+using timtest::Noise;
 
 namespace {
 
 constexpr uint32_t kCanary = 0xDEADBEEF;
-
-std::vector<uint8_t> Noise(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> v(n);
-    for (auto& b : v) b = uint8_t(rng());
-    return v;
-}
 
 // Output buffers with one canary pixel past the end.
 struct Outputs {

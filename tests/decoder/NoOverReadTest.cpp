@@ -16,13 +16,6 @@ using namespace timtest;
 
 namespace {
 
-Bytes Noise(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes v(n);
-    for (auto& b : v) b = uint8_t(rng());
-    return v;
-}
-
 std::vector<Bytes> ValidFiles() {
     std::vector<Bytes> files;
     for (uint32_t mode = 0; mode < 4; ++mode) {

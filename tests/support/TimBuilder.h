@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,15 @@ inline void PutU16(Bytes& v, uint16_t x) {
 inline void PutU32(Bytes& v, uint32_t x) {
     PutU16(v, uint16_t(x));
     PutU16(v, uint16_t(x >> 16));
+}
+
+// n pseudo-random bytes; the same for a seed on every platform (the raw
+// mt19937 output is fixed by the standard).
+inline Bytes Noise(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Bytes v(n);
+    for (auto& b : v) b = uint8_t(rng());
+    return v;
 }
 
 // TIM colours as the little-endian bytes a CLUT or a 16-bit row holds.

@@ -42,20 +42,8 @@ TEST(DllThreads, EightThreadsShareTheClassObjectAndTheDllCanUnloadAfterwards) {
     EXPECT_EQ(factory.release()->Release(), 0u) << "the shared class object had stray references";
     EXPECT_EQ(dll.CanUnloadNow(), S_OK);
 
-    wintest::StressCounts total;
-    for (const auto& c : counts) {
-        total.rounds += c.rounds;
-        total.thumbnails += c.thumbnails;
-        total.refusals += c.refusals;
-        total.faults += c.faults;
-    }
-    std::printf("[threads, DLL] %d workers x %d rounds: %llu rounds, %llu thumbnails, %llu refusals, %llu faults; "
-                "locker: %llu lock pairs, %llu fresh class objects, %llu faults; %.1f s\n",
-                kWorkers, kRoundsPerWorker, static_cast<unsigned long long>(total.rounds),
-                static_cast<unsigned long long>(total.thumbnails), static_cast<unsigned long long>(total.refusals),
-                static_cast<unsigned long long>(total.faults), static_cast<unsigned long long>(locks.pairs),
-                static_cast<unsigned long long>(locks.classObjects), static_cast<unsigned long long>(locks.faults),
-                seconds);
+    const wintest::StressCounts total =
+        wintest::SummarizeThreads("DLL", counts, kRoundsPerWorker, locks, seconds);
     EXPECT_EQ(total.faults, 0u);
     EXPECT_EQ(locks.faults, 0u);
     EXPECT_EQ(total.thumbnails + total.refusals, total.rounds);

@@ -22,13 +22,6 @@ using wintest::ComRef;
 
 namespace {
 
-Bytes Noise(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes v(n);
-    for (auto& b : v) b = uint8_t(rng());
-    return v;
-}
-
 struct Seed {
     const char* name;
     Bytes bytes;

@@ -49,20 +49,8 @@ TEST_F(HandlerTest, EightThreadsShareTheClassObjectWhileServerLocksComeAndGo) {
     EXPECT_EQ(g_moduleRefCount.load(), 0);
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
 
-    wintest::StressCounts total;
-    for (const auto& c : counts) {
-        total.rounds += c.rounds;
-        total.thumbnails += c.thumbnails;
-        total.refusals += c.refusals;
-        total.faults += c.faults;
-    }
-    std::printf("[threads, static module] %d workers x %d rounds: %llu rounds, %llu thumbnails, %llu refusals, "
-                "%llu faults; locker: %llu lock pairs, %llu fresh class objects, %llu faults; %.1f s\n",
-                kWorkers, kRoundsPerWorker, static_cast<unsigned long long>(total.rounds),
-                static_cast<unsigned long long>(total.thumbnails), static_cast<unsigned long long>(total.refusals),
-                static_cast<unsigned long long>(total.faults), static_cast<unsigned long long>(locks.pairs),
-                static_cast<unsigned long long>(locks.classObjects), static_cast<unsigned long long>(locks.faults),
-                seconds);
+    const wintest::StressCounts total =
+        wintest::SummarizeThreads("static module", counts, kRoundsPerWorker, locks, seconds);
     EXPECT_EQ(total.rounds, uint64_t(kWorkers) * kRoundsPerWorker);
     EXPECT_EQ(total.faults, 0u);
     EXPECT_EQ(locks.faults, 0u);

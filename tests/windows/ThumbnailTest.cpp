@@ -13,13 +13,6 @@ using wintest::TempDir;
 
 namespace {
 
-Bytes Noise(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    Bytes v(n);
-    for (auto& b : v) b = uint8_t(rng());
-    return v;
-}
-
 // What the bitmap must hold: the decoder's own output, premultiplied.
 std::vector<uint32_t> Expected(const Bytes& file) {
     TimImageInfo info{};

@@ -11,6 +11,7 @@
 #include <thumbcache.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -151,6 +152,27 @@ inline LockCounts LockRounds(IClassFactory* shared, GetClassObjectFn getClassObj
         if (++counts.pairs % 1024 == 0) std::this_thread::yield();
     }
     return counts;
+}
+
+// The workers' counts added up, printed with the lock thread's as one line
+// for the test log.
+inline StressCounts SummarizeThreads(const char* label, const std::vector<StressCounts>& workers, int rounds,
+                                     const LockCounts& locks, double seconds) {
+    StressCounts total;
+    for (const auto& c : workers) {
+        total.rounds += c.rounds;
+        total.thumbnails += c.thumbnails;
+        total.refusals += c.refusals;
+        total.faults += c.faults;
+    }
+    std::printf("[threads, %s] %d workers x %d rounds: %llu rounds, %llu thumbnails, %llu refusals, %llu faults; "
+                "locker: %llu lock pairs, %llu fresh class objects, %llu faults; %.1f s\n",
+                label, int(workers.size()), rounds, static_cast<unsigned long long>(total.rounds),
+                static_cast<unsigned long long>(total.thumbnails), static_cast<unsigned long long>(total.refusals),
+                static_cast<unsigned long long>(total.faults), static_cast<unsigned long long>(locks.pairs),
+                static_cast<unsigned long long>(locks.classObjects), static_cast<unsigned long long>(locks.faults),
+                seconds);
+    return total;
 }
 
 }  // namespace wintest
