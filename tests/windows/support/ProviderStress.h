@@ -11,6 +11,7 @@
 #include <thumbcache.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdint>
 #include <optional>
@@ -152,6 +153,41 @@ inline LockCounts LockRounds(IClassFactory* shared, GetClassObjectFn getClassObj
         if (++counts.pairs % 1024 == 0) std::this_thread::yield();
     }
     return counts;
+}
+
+struct ThreadRun {
+    std::vector<StressCounts> workers;
+    LockCounts locks;
+    double seconds = 0;
+};
+
+// `workers` threads of ProviderRounds on the shared class object and one
+// thread running `locker(stop)` (a LockRounds call) until they are done; all
+// start together.
+template <class Locker>
+ThreadRun RunWorkersBesideLocker(IClassFactory* shared, const std::vector<StressFile>& files, int workers,
+                                 int rounds, Locker locker) {
+    ThreadRun run;
+    run.workers.resize(size_t(workers));
+    const auto started = std::chrono::steady_clock::now();
+    std::atomic<bool> go{false}, stop{false};
+    std::thread lockThread([&] {
+        while (!go.load()) std::this_thread::yield();
+        run.locks = locker(stop);
+    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < workers; ++t) {
+        threads.emplace_back([&, t] {
+            while (!go.load()) std::this_thread::yield();
+            run.workers[size_t(t)] = ProviderRounds(shared, files, rounds, unsigned(t));
+        });
+    }
+    go = true;
+    for (auto& w : threads) w.join();
+    stop = true;
+    lockThread.join();
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return run;
 }
 
 // The workers' counts added up, printed with the lock thread's as one line
