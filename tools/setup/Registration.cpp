@@ -3,6 +3,8 @@
 #include "Guids.h"
 #include "Registry.h"
 
+#include <algorithm>
+
 namespace {
 
 const wchar_t kClasses[] = L"Software\\Classes";
@@ -15,6 +17,9 @@ const wchar_t kThumbnailSlot[] = L"ShellEx\\{e357fccd-a995-4576-b01f-234630154e9
 // Without it Explorer does not use a handler that initialises from a file path.
 const wchar_t kDisableIsolation[] = L"DisableProcessIsolation";
 const wchar_t kThreadingModel[] = L"ThreadingModel";
+// Under the class key: every key install created (paths below Software\Classes),
+// so that uninstall deletes those and no key that was there before.
+const wchar_t kCreatedKeys[] = L"CreatedKeys";
 
 // Both places, so that the handler still applies when another program owns
 // the .tim association. `rememberAs` is the value under the class key that
@@ -69,22 +74,46 @@ LSTATUS DeleteValue(HKEY key, const wchar_t* name) {
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
-// Deletes `path` and then each parent below Software\Classes, for as long as
-// the key holds neither values nor subkeys.
-LSTATUS PruneEmptyKeys(HKEY classes, std::wstring path) {
-    for (;;) {
-        {
-            reg::Key key;
-            const LSTATUS status = key.Open(classes, path, KEY_READ);
-            if (status == ERROR_SUCCESS && !reg::IsEmpty(key.get())) return ERROR_SUCCESS;
-            if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
-        }
-        const LSTATUS status = RegDeleteKeyW(classes, path.c_str());
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
-        const size_t slash = path.rfind(L'\\');
-        if (slash == std::wstring::npos) return ERROR_SUCCESS;
-        path.resize(slash);
+// Opens `path` below `classes`, creating it one level at a time so that each
+// key this call creates (and only those) is added to `created`.
+LSTATUS CreatePath(HKEY classes, const std::wstring& path, reg::Key& key, std::vector<std::wstring>& created) {
+    for (size_t end = 0; end != std::wstring::npos;) {
+        end = path.find(L'\\', end + 1);
+        const std::wstring level = path.substr(0, end);
+        DWORD disposition = 0;
+        const LSTATUS status = key.Create(classes, level, KEY_READ | KEY_WRITE, &disposition);
+        if (status != ERROR_SUCCESS) return status;
+        if (disposition == REG_CREATED_NEW_KEY) created.push_back(level);
     }
+    return ERROR_SUCCESS;
+}
+
+// The record of created keys; empty when absent (a registration made before
+// install kept one) or not a list.
+std::vector<std::wstring> ReadCreatedKeys(HKEY cls) {
+    reg::Value v;
+    if (reg::Read(cls, kCreatedKeys, v) != ERROR_SUCCESS || !v.present || v.type != REG_MULTI_SZ) return {};
+    return reg::Strings(v);
+}
+
+// Deepest first, so that a key's subkeys go before it.
+void SortDeepestFirst(std::vector<std::wstring>& paths) {
+    const auto depth = [](const std::wstring& p) { return std::count(p.begin(), p.end(), L'\\'); };
+    std::stable_sort(paths.begin(), paths.end(),
+                     [&](const std::wstring& a, const std::wstring& b) { return depth(a) > depth(b); });
+}
+
+// Deletes the key at `path` when it holds neither values nor subkeys.
+LSTATUS DeleteIfEmpty(HKEY classes, const std::wstring& path) {
+    {
+        reg::Key key;
+        const LSTATUS status = key.Open(classes, path, KEY_READ);
+        if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+        if (status != ERROR_SUCCESS) return status;
+        if (!reg::IsEmpty(key.get())) return ERROR_SUCCESS;
+    }
+    const LSTATUS status = RegDeleteKeyW(classes, path.c_str());
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
 bool FileExists(const std::wstring& path) {
@@ -103,16 +132,17 @@ RegistrationResult Install(Scope scope, const std::wstring& dllPath) {
     reg::Key classes;
     if (!Check(r, classes.Create(RootKey(scope), kClasses, KEY_READ | KEY_WRITE), scope, L"")) return r;
 
+    std::vector<std::wstring> created;
     reg::Key cls, server;
     bool changed = false;
-    if (!Check(r, cls.Create(classes.get(), kClassKey, KEY_READ | KEY_WRITE), scope, kClassKey) ||
+    if (!Check(r, CreatePath(classes.get(), kClassKey, cls, created), scope, kClassKey) ||
         !Check(r, Ensure(cls.get(), nullptr, reg::String(kClassName), changed), scope, kClassKey) ||
         !Check(r, Ensure(cls.get(), kDisableIsolation, reg::Dword(1), changed), scope, kClassKey))
         return r;
     if (changed) r.changes.push_back(L"wrote " + std::wstring(kClassKey) + L" (" + kClassName + L", " +
                                      kDisableIsolation + L" 1)");
     changed = false;
-    if (!Check(r, server.Create(classes.get(), kServerKey, KEY_READ | KEY_WRITE), scope, kServerKey) ||
+    if (!Check(r, CreatePath(classes.get(), kServerKey, server, created), scope, kServerKey) ||
         !Check(r, Ensure(server.get(), nullptr, reg::String(dllPath), changed), scope, kServerKey) ||
         !Check(r, Ensure(server.get(), kThreadingModel, reg::String(L"Apartment"), changed), scope, kServerKey))
         return r;
@@ -123,7 +153,7 @@ RegistrationResult Install(Scope scope, const std::wstring& dllPath) {
         const std::wstring path = SlotPath(a);
         reg::Key slot;
         reg::Value current;
-        if (!Check(r, slot.Create(classes.get(), path, KEY_READ | KEY_WRITE), scope, path) ||
+        if (!Check(r, CreatePath(classes.get(), path, slot, created), scope, path) ||
             !Check(r, reg::Read(slot.get(), nullptr, current), scope, path))
             return r;
         if (NamesThisHandler(current)) continue;
@@ -135,6 +165,16 @@ RegistrationResult Install(Scope scope, const std::wstring& dllPath) {
         if (!Check(r, reg::Write(slot.get(), nullptr, reg::String(TIM_CLSID_STRING)), scope, path)) return r;
         r.changes.push_back(L"wrote " + path + L" = " TIM_CLSID_STRING + note);
     }
+
+    // Added to what an earlier install recorded: running install again must
+    // not forget keys the first run made.
+    std::vector<std::wstring> record = ReadCreatedKeys(cls.get());
+    for (const auto& path : created) {
+        if (std::find(record.begin(), record.end(), path) == record.end()) record.push_back(path);
+    }
+    bool recordChanged = false;
+    if (!Check(r, Ensure(cls.get(), kCreatedKeys, reg::MultiString(record), recordChanged), scope, kClassKey))
+        return r;
     return r;
 }
 
@@ -145,35 +185,36 @@ RegistrationResult Uninstall(Scope scope) {
     if (status == ERROR_FILE_NOT_FOUND) return r;
     if (!Check(r, status, scope, L"")) return r;
 
-    // The class key, if present, holds the entries install replaced.
+    // The class key, if present, holds the entries install replaced and the
+    // keys it created.
     reg::Key cls;
     status = cls.Open(classes.get(), kClassKey, KEY_READ | KEY_WRITE);
     if (status != ERROR_FILE_NOT_FOUND && !Check(r, status, scope, kClassKey)) return r;
+    // Without a record (a registration by an older TimThumbnailSetup) only the
+    // class's own keys go: any other key may have been there before install.
+    std::vector<std::wstring> prune = cls.get() ? ReadCreatedKeys(cls.get()) : std::vector<std::wstring>();
 
     for (const Association& a : kAssociations) {
         const std::wstring path = SlotPath(a);
-        {
-            reg::Key slot;
-            status = slot.Open(classes.get(), path, KEY_READ | KEY_WRITE);
-            if (status == ERROR_FILE_NOT_FOUND) continue;
-            reg::Value current, replaced;
-            if (!Check(r, status, scope, path) || !Check(r, reg::Read(slot.get(), nullptr, current), scope, path))
-                return r;
-            if (!NamesThisHandler(current)) {
-                if (current.present) r.notes.push_back(L"kept " + path + L": it names another handler, " +
-                                                       Describe(current));
-                continue;
-            }
-            if (cls.get() && !Check(r, reg::Read(cls.get(), a.rememberAs, replaced), scope, kClassKey)) return r;
-            if (replaced.present) {
-                if (!Check(r, reg::Write(slot.get(), nullptr, replaced), scope, path)) return r;
-                r.changes.push_back(L"restored " + path + L" = " + Describe(replaced));
-                continue;
-            }
-            if (!Check(r, DeleteValue(slot.get(), nullptr), scope, path)) return r;
-            r.changes.push_back(L"removed " + path);
+        reg::Key slot;
+        status = slot.Open(classes.get(), path, KEY_READ | KEY_WRITE);
+        if (status == ERROR_FILE_NOT_FOUND) continue;
+        reg::Value current, replaced;
+        if (!Check(r, status, scope, path) || !Check(r, reg::Read(slot.get(), nullptr, current), scope, path))
+            return r;
+        if (!NamesThisHandler(current)) {
+            if (current.present) r.notes.push_back(L"kept " + path + L": it names another handler, " +
+                                                   Describe(current));
+            continue;
         }
-        if (!Check(r, PruneEmptyKeys(classes.get(), path), scope, path)) return r;
+        if (cls.get() && !Check(r, reg::Read(cls.get(), a.rememberAs, replaced), scope, kClassKey)) return r;
+        if (replaced.present) {
+            if (!Check(r, reg::Write(slot.get(), nullptr, replaced), scope, path)) return r;
+            r.changes.push_back(L"restored " + path + L" = " + Describe(replaced));
+            continue;
+        }
+        if (!Check(r, DeleteValue(slot.get(), nullptr), scope, path)) return r;
+        r.changes.push_back(L"removed " + path);
     }
 
     if (cls.get()) {
@@ -187,12 +228,19 @@ RegistrationResult Uninstall(Scope scope) {
         }
         server = reg::Key();
         for (const wchar_t* name : {static_cast<const wchar_t*>(nullptr), kDisableIsolation,
-                                    kAssociations[0].rememberAs, kAssociations[1].rememberAs}) {
+                                    kAssociations[0].rememberAs, kAssociations[1].rememberAs, kCreatedKeys}) {
             if (!Check(r, DeleteValue(cls.get(), name), scope, kClassKey)) return r;
         }
         cls = reg::Key();
-        if (!Check(r, PruneEmptyKeys(classes.get(), kServerKey), scope, kServerKey)) return r;
         r.changes.push_back(L"removed " + std::wstring(kClassKey));
+        // The class's own keys name this handler alone; they go whenever empty.
+        for (const wchar_t* own : {kServerKey, kClassKey}) {
+            if (std::find(prune.begin(), prune.end(), own) == prune.end()) prune.push_back(own);
+        }
+    }
+    SortDeepestFirst(prune);
+    for (const auto& path : prune) {
+        if (!Check(r, DeleteIfEmpty(classes.get(), path), scope, path)) return r;
     }
     return r;
 }
