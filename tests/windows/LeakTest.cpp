@@ -13,7 +13,6 @@
 #include <optional>
 
 using namespace timtest;
-using wintest::ComRef;
 
 namespace {
 
