@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The project's one test command: installs what is missing, then configures,
 # builds and runs every test suite: the decoder natively (g++, sanitizers,
-# clang) and the DLL cross-built for Windows with its tests under Wine.
+# clang), the DLL cross-built for Windows with its tests under Wine, and the
+# release packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +15,11 @@ for preset in native sanitize clang windows; do
     echo "=== $preset ==="
     cmake --workflow --preset "$preset"
 done
+
+# The release (tools/release.sh) built twice and compared, and its MSI
+# installed, used and removed under Wine.
+echo "=== release ==="
+tests/release/release-test.sh
 
 # A bounded fuzz run (about a minute) over the whole decoding road.
 echo "=== fuzz ==="
