@@ -58,8 +58,10 @@ run_windows() {
 
 run_checksums() {
     echo "=== SHA256SUMS ==="
-    (cd "$dist" && find . -maxdepth 1 -type f ! -name SHA256SUMS -printf '%P\n' | sort |
-        xargs -d '\n' sha256sum >SHA256SUMS.partial && mv SHA256SUMS.partial SHA256SUMS && cat SHA256SUMS)
+    local sums
+    sums=$(cd "$dist" && find . -maxdepth 1 -type f ! -name SHA256SUMS -printf '%P\n' | sort | xargs -d '\n' sha256sum)
+    printf '%s\n' "$sums" >"$dist/SHA256SUMS"
+    cat "$dist/SHA256SUMS"
 }
 deps_checksums() { :; }
 

@@ -23,7 +23,9 @@ wine=/usr/lib/wine/wine64
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 # The prefix is made while the release builds.
 mkdir -p "$WINEPREFIX"
-"$wine" wineboot --init >"$work/wineboot.log" 2>&1 &
+# wineboot returns while parts of the setup (32-bit registrations) still run;
+# the server ends only once every process in the prefix has.
+{ "$wine" wineboot --init && /usr/lib/wine/wineserver -w; } >"$work/wineboot.log" 2>&1 &
 boot=$!
 
 failures=0
@@ -63,26 +65,35 @@ user_dir=$localappdata/Programs/TIM\ Thumbnail\ Handler
 machine_dir=$programfiles/TIM\ Thumbnail\ Handler
 clsid='{05F9AEDE-6CE7-49FC-A33B-6FD075B39C2D}'
 arp='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
-# Windows 10 and later have this folder in every profile; made here so that
-# the folders after removal can be compared with those before.
+# Windows has these folders and keys (the latter the installer's own records),
+# a new Wine prefix not yet; made here so that what removal leaves can be
+# compared with what was there before.
 mkdir -p "$localappdata/Programs"
+for key in 'HKCU\Software\Classes' 'HKLM\Software\Classes\Installer\Features' \
+    'HKLM\Software\Classes\Installer\Products' 'HKLM\Software\Classes\Installer\UpgradeCodes'; do
+    "$wine" reg add "$key" /f >/dev/null 2>&1
+done
 
 msiexec() { "$wine" msiexec "$@" >>"$work/msiexec.log" 2>&1; }
-# The whole registry the handler and the installer could touch, as reg exports it.
+# A key as reg exports it (types and values), in UTF-8; nothing when it is absent.
+reg_export() {
+    rm -f "$work/part.reg"
+    "$wine" reg export "$1" "$work/part.reg" /y >/dev/null 2>&1 || return 0
+    iconv -f UTF-16 -t UTF-8 "$work/part.reg" | tr -d '\r'
+}
+# The whole registry the handler and the installer could touch.
 export_registry() {  # export_registry NAME
     local key
     for key in 'HKCU\Software\Classes' 'HKLM\Software\Classes' "$arp" \
         'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall'; do
-        "$wine" reg export "$key" "$work/part.reg" /y >/dev/null 2>&1 || : >"$work/part.reg"
-        cat "$work/part.reg"
+        reg_export "$key"
     done >"$work/$1.reg"
 }
 # The handler's own keys in one scope, as TimThumbnailSetup writes them.
 export_handler() {  # export_handler HKCU|HKLM NAME
     local key
     for key in ".tim" "SystemFileAssociations\\.tim" "CLSID\\$clsid"; do
-        "$wine" reg export "$1\\Software\\Classes\\$key" "$work/part.reg" /y >/dev/null 2>&1 || : >"$work/part.reg"
-        cat "$work/part.reg"
+        reg_export "$1\\Software\\Classes\\$key"
     done >"$work/$2.reg"
 }
 folders() { find "$localappdata" "$programfiles" | sort; }

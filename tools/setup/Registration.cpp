@@ -89,7 +89,7 @@ LSTATUS CreatePath(HKEY classes, const std::wstring& path, reg::Key& key, std::v
 }
 
 // The record of created keys; empty when absent (a registration made before
-// install kept one) or not a list.
+// install kept a record) or not a list.
 std::vector<std::wstring> ReadCreatedKeys(HKEY cls) {
     reg::Value v;
     if (reg::Read(cls, kCreatedKeys, v) != ERROR_SUCCESS || !v.present || v.type != REG_MULTI_SZ) return {};
