@@ -4,8 +4,6 @@
 #include "RegistrySnapshot.h"
 #include "WinTestSupport.h"
 
-#include <shlobj.h>
-
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,16 +27,6 @@ std::wstring BuiltSetupExe() {
 }
 std::wstring BuiltDll() {
     return ProgramFolder() + L"\\TimThumbnailHandler.dll";
-}
-
-// The 64-bit Program Files folder, with a closing backslash: the one place
-// install --machine registers from.
-std::wstring ProgramFiles() {
-    wchar_t* known = nullptr;
-    EXPECT_EQ(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &known), S_OK);
-    const std::wstring folder = known ? std::wstring(known) + L"\\" : std::wstring();
-    CoTaskMemFree(known);
-    return folder;
 }
 
 size_t ValueCount(const RegistrySnapshot& s) {
@@ -88,7 +76,7 @@ protected:
         TakeSnapshots();
         // For all users the programs must lie under Program Files: copies there.
         if (Root() == HKEY_LOCAL_MACHINE) {
-            installed_.emplace(ProgramFiles());
+            installed_.emplace(ProgramFilesFolder());
             setupExe_ = CopyInto(*installed_, BuiltSetupExe());
             dll_ = CopyInto(*installed_, BuiltDll());
         }
@@ -104,7 +92,7 @@ protected:
     const std::wstring& DllPath() const { return dll_; }
     // Where a test puts copies of the programs for this scope.
     std::wstring ScratchBase() const {
-        if (Root() == HKEY_LOCAL_MACHINE) return ProgramFiles();
+        if (Root() == HKEY_LOCAL_MACHINE) return ProgramFilesFolder();
         wchar_t base[MAX_PATH];
         GetTempPathW(MAX_PATH, base);
         return base;
@@ -333,7 +321,7 @@ TEST(SetupToolMachineRule, InstallForAllUsersRefusesADllOutsideProgramFiles) {
     const RegistrySnapshot user = TakeSnapshot(HKEY_CURRENT_USER), machine = TakeSnapshot(HKEY_LOCAL_MACHINE);
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    std::wstring programFiles = ProgramFiles();
+    std::wstring programFiles = ProgramFilesFolder();
     programFiles.pop_back();
     const size_t split = programFiles.find_last_of(L'\\') + 1;
     const struct {

@@ -156,21 +156,26 @@ protected:
 };
 
 // Installs the handler machine-wide with the registration tool, the one place
-// Wine's COM looks, and removes it again.
+// Wine's COM looks, from copies under Program Files (the only place it
+// registers from for all users), and removes it again.
 class MachineInstall {
 public:
-    MachineInstall() {
-        const RunResult r = RunProgram(ProgramPath(L"TimThumbnailSetup.exe"), {L"install", L"--machine"});
+    MachineInstall() : dir_(ProgramFilesFolder()) {
+        setup_ = CopyInto(dir_, ProgramPath(L"TimThumbnailSetup.exe"));
+        CopyInto(dir_, kDll);
+        const RunResult r = RunProgram(setup_, {L"install", L"--machine"});
         ok_ = r.exitCode == 0;
         EXPECT_TRUE(ok_) << r.output;
     }
     ~MachineInstall() {
-        const RunResult r = RunProgram(ProgramPath(L"TimThumbnailSetup.exe"), {L"uninstall", L"--machine"});
+        const RunResult r = RunProgram(setup_, {L"uninstall", L"--machine"});
         EXPECT_EQ(r.exitCode, 0u) << r.output;
     }
     bool ok() const { return ok_; }
 
 private:
+    TempDir dir_;
+    std::wstring setup_;
     bool ok_ = false;
 };
 

@@ -16,11 +16,12 @@ namespace wintest {
 
 using Microsoft::WRL::ComPtr;
 
-// Takes over the reference a call handed out through a void** (no AddRef).
+// Takes over the reference a call handed out through a void**. Not Attach:
+// mingw-w64's Attach adds a reference of its own, unlike Microsoft's.
 template <class T>
 ComPtr<T> Adopt(void* p) {
     ComPtr<T> owner;
-    owner.Attach(static_cast<T*>(p));
+    *owner.GetAddressOf() = static_cast<T*>(p);
     return owner;
 }
 
