@@ -35,6 +35,9 @@ run_windows() {
     # the PE time stamps from SOURCE_DATE_EPOCH.
     cmake --preset windows -B "$build" -DTIM_BUILD_TESTS=OFF \
         -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$root=." >/dev/null
+    # Linked anew every time: the time stamp is no input the build tracks, so
+    # an earlier build's programs would keep an earlier commit's time.
+    rm -f "$build/bin/TimThumbnailHandler.dll" "$build/bin/TimThumbnailSetup.exe" "$build/bin/timthumb.exe"
     cmake --build "$build" --parallel 2 --target TimThumbnailHandler TimThumbnailSetup timthumb
     local version
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
