@@ -179,3 +179,19 @@ TEST(GuardedViewRead, DISABLED_FaultPastTheViewKillsTheProcess) {
     GuardedViewRead(ReadByte, pages.base + 4096, pages.base, 4096);
     ADD_FAILURE() << "the fault was swallowed";
 }
+
+// The stack protector's failure path, as a smashed canary in the module
+// reaches it: the process ends at once with the system's own status.
+TEST(StackProtector, AFailedCheckEndsTheProcess) {
+    const auto child = wintest::RunProgram(
+        wintest::ProgramPath(), {L"--gtest_also_run_disabled_tests", L"--gtest_catch_exceptions=0",
+                                 L"--gtest_filter=StackProtector.DISABLED_FailedCheck"});
+    EXPECT_EQ(child.exitCode, DWORD(0xC0000409)) << child.output;  // STATUS_STACK_BUFFER_OVERRUN
+}
+
+extern "C" [[noreturn]] void __stack_chk_fail();
+
+TEST(StackProtector, DISABLED_FailedCheck) {
+    SetErrorMode(SEM_NOGPFAULTERRORBOX);
+    __stack_chk_fail();
+}
