@@ -235,6 +235,19 @@ bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// A provider of the DLL initialised on `path`, through its thumbnail face;
+// null (with a failure recorded) if any step is refused.
+ComRef<IThumbnailProvider> InitializedProvider(const wintest::DllHost& dll, const std::wstring& path) {
+    auto factory = dll.Factory();
+    void* p = nullptr;
+    if (!factory || factory->CreateInstance(nullptr, kIidInitializeWithFile, &p) != S_OK) return nullptr;
+    ComRef<IInitializeWithFile> init(static_cast<IInitializeWithFile*>(p));
+    const HRESULT hr = init->Initialize(path.c_str(), 0);
+    EXPECT_EQ(hr, S_OK);
+    if (hr != S_OK || init->QueryInterface(kIidThumbnailProvider, &p) != S_OK) return nullptr;
+    return ComRef<IThumbnailProvider>(static_cast<IThumbnailProvider*>(p));
+}
+
 }  // namespace
 
 // A medium that fails under a mapped view: the file is cut short from the
@@ -258,13 +271,8 @@ TEST(MediumFailure, ReadErrorDuringGetThumbnailFailsTheCallAndLeavesNothingBehin
         PremultiplyPixels(expected.data(), expected.size());
     }
     auto drawIntact = [&] {
-        auto factory = dll.Factory();
-        void* p = nullptr;
-        ASSERT_EQ(factory->CreateInstance(nullptr, kIidInitializeWithFile, &p), S_OK);
-        ComRef<IInitializeWithFile> init(static_cast<IInitializeWithFile*>(p));
-        ASSERT_EQ(init->Initialize(intact.c_str(), 0), S_OK);
-        ASSERT_EQ(init->QueryInterface(kIidThumbnailProvider, &p), S_OK);
-        ComRef<IThumbnailProvider> thumb(static_cast<IThumbnailProvider*>(p));
+        auto thumb = InitializedProvider(dll, intact);
+        ASSERT_TRUE(thumb);
         HBITMAP bitmap = nullptr;
         WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
         ASSERT_EQ(thumb->GetThumbnail(256, &bitmap, &alpha), S_OK);
@@ -277,13 +285,8 @@ TEST(MediumFailure, ReadErrorDuringGetThumbnailFailsTheCallAndLeavesNothingBehin
     const Snapshot before = Take();
     const int64_t gdiFreeBefore = FreeGdiHandles();
     {
-        auto factory = dll.Factory();
-        void* p = nullptr;
-        ASSERT_EQ(factory->CreateInstance(nullptr, kIidInitializeWithFile, &p), S_OK);
-        ComRef<IInitializeWithFile> init(static_cast<IInitializeWithFile*>(p));
-        ASSERT_EQ(init->Initialize(doomed.c_str(), 0), S_OK);
-        ASSERT_EQ(init->QueryInterface(kIidThumbnailProvider, &p), S_OK);
-        ComRef<IThumbnailProvider> thumb(static_cast<IThumbnailProvider*>(p));
+        auto thumb = InitializedProvider(dll, doomed);
+        ASSERT_TRUE(thumb);
 
         // Tell the script, and wait until the file is cut.
         HANDLE ready = CreateFileW((folder + L"\\ready").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
