@@ -360,10 +360,9 @@ int Run(const Options& options) {
         }
     }
     if (total == 1) return lastCode;
+    // Several inputs come only with -o, or with --info.
     if (failures.empty()) {
-        if (!options.info)
-            std::printf("tim2png: %zu files converted into %s\n", total,
-                        options.haveFolder ? options.folder.c_str() : ".");
+        if (!options.info) std::printf("tim2png: %zu files converted into %s\n", total, options.folder.c_str());
         return kExitOk;
     }
     std::fprintf(stderr, "tim2png: %zu of %zu files failed:\n", failures.size(), total);
