@@ -1,20 +1,30 @@
 #!/usr/bin/env bash
 # The project's one test command: installs what is missing, then configures,
-# builds and runs every test suite: the decoder natively (g++, sanitizers,
-# clang), the DLL cross-built for Windows with its tests under Wine, and the
-# release packages.
+# builds and runs every test suite: the decoder and tim2png natively (g++,
+# sanitizers, clang), the DLL cross-built for Windows with its tests under
+# Wine, the Debian package of tim2png installed and driven by GNOME's
+# thumbnail factory, and the Windows release packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # libbenchmark-dev: the benchmarks are built (not run) with the tests so
-# that they keep compiling.
-tools/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev \
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+# that they keep compiling. libpng-dev: tim2png. The last line: the desktop
+# step, GNOME's thumbnail factory with Debian's Python bindings, the sandbox
+# it runs thumbnailers in, and the MIME database.
+tools/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev libpng-dev \
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 \
+    gir1.2-gnomedesktop-3.0 python3-gi bubblewrap shared-mime-info
 
 for preset in native sanitize clang windows; do
     echo "=== $preset ==="
     cmake --workflow --preset "$preset"
 done
+
+# The .deb installed for real, GNOME's thumbnail factory asked for thumbnails,
+# the package removed again.
+echo "=== desktop ==="
+deb="$(tools/deb.sh build/deb/test-dist)"
+/usr/bin/python3 tests/desktop/thumbnail_factory_test.py "$deb"
 
 # The release (tools/release.sh) built twice and compared, and its MSI
 # installed, used and removed under Wine.

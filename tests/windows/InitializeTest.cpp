@@ -1,4 +1,6 @@
 // Initialize on real files in a scratch folder.
+#include "ChildProcess.h"
+#include "GuardedRead.h"
 #include "HandlerFixture.h"
 #include "TimBuilder.h"
 
@@ -87,4 +89,108 @@ TEST_F(HandlerTest, DeletedFileStillRendersFromTheView) {
     ASSERT_EQ(dib.pixels.size(), 4u);
     EXPECT_EQ(dib.pixels[0], 0xFF00FF00u);  // bottom row first: 0x03E0 is green
     DeleteObject(bitmap);
+}
+
+namespace {
+
+// The import slot through which the module, linked into this program, calls
+// MapViewOfFile. Swapping it lets a test spoil a page of the fresh view before
+// Initialize reads it, as a medium failing at that moment would.
+extern "C" decltype(&MapViewOfFile) __imp_MapViewOfFile;
+
+decltype(&MapViewOfFile) g_mapViewOfFile = nullptr;
+void* g_lastView = nullptr;
+
+LPVOID WINAPI MapViewWithUnreadableThirdPage(HANDLE mapping, DWORD access, DWORD high, DWORD low, SIZE_T bytes) {
+    void* view = g_mapViewOfFile(mapping, access, high, low, bytes);
+    DWORD old = 0;
+    if (view && VirtualProtect(static_cast<char*>(view) + 2 * 4096, 4096, PAGE_NOACCESS, &old)) g_lastView = view;
+    return view;
+}
+
+void SwapImportSlot(decltype(&MapViewOfFile) function) {
+    DWORD old = 0;
+    VirtualProtect(&__imp_MapViewOfFile, sizeof function, PAGE_READWRITE, &old);
+    __imp_MapViewOfFile = function;
+    VirtualProtect(&__imp_MapViewOfFile, sizeof function, old, &old);
+}
+
+}  // namespace
+
+TEST_F(HandlerTest, ReadFaultDuringTheHeaderWalkFailsLikeAnUnreadableFile) {
+    // The image block's header lies on the third page, after a CLUT of 17
+    // palettes; the signature and the CLUT header on the first read fine.
+    TempDir dir;
+    const std::wstring path = dir.Write(
+        L"paged.tim", MakeTim(1, Block{256, 17, Noise(256 * 17 * 2, 24)}, Block{2, 2, Noise(8, 25)}));
+    auto provider = NewProvider();
+    g_mapViewOfFile = __imp_MapViewOfFile;
+    SwapImportSlot(MapViewWithUnreadableThirdPage);
+    const HRESULT spoiled = provider->Initialize(path.c_str(), 0);
+    SwapImportSlot(g_mapViewOfFile);
+    ASSERT_NE(g_lastView, nullptr) << "the module did not map through the swapped slot";
+    EXPECT_EQ(spoiled, kFileNotFound);
+    MEMORY_BASIC_INFORMATION region = {};
+    ASSERT_EQ(VirtualQuery(g_lastView, &region, sizeof region), sizeof region);
+    EXPECT_EQ(region.State, DWORD(MEM_FREE)) << "the view was left mapped";
+    // The same provider, the same file, an intact medium: processed normally.
+    EXPECT_EQ(provider->Initialize(path.c_str(), 0), S_OK);
+}
+
+namespace {
+
+// Reads the first byte of the page at `context`.
+void ReadByte(void* context) {
+    static_cast<volatile uint8_t*>(context)[0];
+}
+
+// Two pages, the second unreadable.
+struct TwoPages {
+    TwoPages() : base(static_cast<uint8_t*>(VirtualAlloc(nullptr, 8192, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {
+        DWORD old = 0;
+        VirtualProtect(base + 4096, 4096, PAGE_NOACCESS, &old);
+    }
+    ~TwoPages() { VirtualFree(base, 0, MEM_RELEASE); }
+    uint8_t* base;
+};
+
+}  // namespace
+
+TEST(GuardedViewRead, OnlyReadFaultsInsideTheViewEndTheRead) {
+    TwoPages pages;
+    ASSERT_NE(pages.base, nullptr);
+    // A view of the two pages, or of the first alone.
+    EXPECT_TRUE(GuardedViewRead(ReadByte, pages.base, pages.base, 8192)) << "a readable page";
+    EXPECT_FALSE(GuardedViewRead(ReadByte, pages.base + 4096, pages.base, 8192)) << "a fault inside the view";
+    EXPECT_FALSE(GuardedViewRead(ReadByte, pages.base + 8191, pages.base, 8192)) << "its last byte";
+    // A fault just past the view is a bug: this program must die of it.
+    const auto child = wintest::RunProgram(
+        wintest::ProgramPath(), {L"--gtest_also_run_disabled_tests", L"--gtest_catch_exceptions=0",
+                                 L"--gtest_filter=GuardedViewRead.DISABLED_FaultPastTheViewKillsTheProcess"});
+    EXPECT_EQ(child.exitCode, DWORD(EXCEPTION_ACCESS_VIOLATION)) << child.output;
+}
+
+// Run only as the child above: reading the unreadable page through a view
+// that ends before it.
+TEST(GuardedViewRead, DISABLED_FaultPastTheViewKillsTheProcess) {
+    SetErrorMode(SEM_NOGPFAULTERRORBOX);  // no debugger, just the exit code
+    TwoPages pages;
+    GuardedViewRead(ReadByte, pages.base + 4096, pages.base, 4096);
+    ADD_FAILURE() << "the fault was swallowed";
+}
+
+// The stack protector's failure path, as a smashed canary in the module
+// reaches it: the process ends at once with the system's own status.
+TEST(StackProtector, AFailedCheckEndsTheProcess) {
+    const auto child = wintest::RunProgram(
+        wintest::ProgramPath(), {L"--gtest_also_run_disabled_tests", L"--gtest_catch_exceptions=0",
+                                 L"--gtest_filter=StackProtector.DISABLED_FailedCheck"});
+    EXPECT_EQ(child.exitCode, DWORD(0xC0000409)) << child.output;  // STATUS_STACK_BUFFER_OVERRUN
+}
+
+extern "C" [[noreturn]] void __stack_chk_fail();
+
+TEST(StackProtector, DISABLED_FailedCheck) {
+    SetErrorMode(SEM_NOGPFAULTERRORBOX);
+    __stack_chk_fail();
 }
