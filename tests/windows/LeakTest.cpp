@@ -236,15 +236,15 @@ bool Exists(const std::wstring& path) {
 
 // A provider of the DLL initialised on `path`, through its thumbnail face;
 // null (with a failure recorded) if any step is refused.
-ComPtr<IThumbnailProvider> InitializedProvider(const wintest::DllHost& dll, const std::wstring& path) {
+wintest::ComPtr<IThumbnailProvider> InitializedProvider(const wintest::DllHost& dll, const std::wstring& path) {
     auto factory = dll.Factory();
     void* p = nullptr;
     if (!factory || factory->CreateInstance(nullptr, kIidInitializeWithFile, &p) != S_OK) return nullptr;
-    auto init = Adopt<IInitializeWithFile>(p);
+    auto init = wintest::Adopt<IInitializeWithFile>(p);
     const HRESULT hr = init->Initialize(path.c_str(), 0);
     EXPECT_EQ(hr, S_OK);
     if (hr != S_OK || init->QueryInterface(kIidThumbnailProvider, &p) != S_OK) return nullptr;
-    return Adopt<IThumbnailProvider>(p);
+    return wintest::Adopt<IThumbnailProvider>(p);
 }
 
 }  // namespace
