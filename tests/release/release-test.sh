@@ -21,11 +21,18 @@ export SOURCE_DATE_EPOCH
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine=/usr/lib/wine/wine64
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
-# The prefix is made while the release builds.
-mkdir -p "$WINEPREFIX"
-# wineboot returns while parts of the setup (32-bit registrations) still run;
-# the server ends only once every process in the prefix has.
-{ "$wine" wineboot --init && /usr/lib/wine/wineserver -w; } >"$work/wineboot.log" 2>&1 &
+# The prefix is a copy of the one the Windows tests made, when there is one
+# (making one takes minutes where 32-bit Wine runs under emulation), or else
+# made while the release builds. wineboot returns while parts of the setup
+# (32-bit registrations) still run; the server ends only once every process
+# in the prefix has.
+template=$root/build/windows/wineprefix
+if [ -f "$template/system.reg" ]; then
+    { WINEPREFIX=$template /usr/lib/wine/wineserver -w; cp -a "$template" "$WINEPREFIX"; } >"$work/wineboot.log" 2>&1 &
+else
+    mkdir -p "$WINEPREFIX"
+    { "$wine" wineboot --init && /usr/lib/wine/wineserver -w; } >"$work/wineboot.log" 2>&1 &
+fi
 boot=$!
 
 failures=0
@@ -42,6 +49,7 @@ check() {  # check DESCRIPTION COMMAND...
 
 echo "=== release build ==="
 t0=$(date +%s)
+elapsed() { echo "($(($(date +%s) - t0)) s since the start)"; }
 tools/release.sh >"$work/release-here.log" 2>&1 || { cat "$work/release-here.log"; exit 1; }
 t1=$(date +%s)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
@@ -108,7 +116,7 @@ products() {  # the version of each installed product named TIM Thumbnail Handle
 export_registry before
 folders >"$work/folders-before.txt"
 
-echo "=== per user: msiexec /i $(basename "$msi") /qn ==="
+echo "=== per user: msiexec /i $(basename "$msi") /qn === $(elapsed)"
 check "per-user install succeeds" msiexec /i "$msi" /qn
 check "the files are in %LocalAppData%\\Programs\\TIM Thumbnail Handler" same_files "$user_dir"
 export_handler HKCU by-msi
@@ -130,7 +138,7 @@ export_registry after-user
 check "after removal the registry is as before" cmp -s "$work/before.reg" "$work/after-user.reg"
 check "after removal the folders are as before" diff <(folders) "$work/folders-before.txt"
 
-echo "=== all users: msiexec /i $(basename "$msi") ALLUSERS=1 /qn ==="
+echo "=== all users: msiexec /i $(basename "$msi") ALLUSERS=1 /qn === $(elapsed)"
 check "per-machine install succeeds" msiexec /i "$msi" ALLUSERS=1 /qn
 check "the files are in %ProgramFiles%\\TIM Thumbnail Handler" same_files "$machine_dir"
 export_handler HKLM machine
@@ -156,7 +164,7 @@ export_registry after-machine
 check "after removal the registry is as before" cmp -s "$work/before.reg" "$work/after-machine.reg"
 check "after removal the folders are as before" diff <(folders) "$work/folders-before.txt"
 
-echo "=== upgrade: an older version, then $version ==="
+echo "=== upgrade: an older version, then $version === $(elapsed)"
 old_stage=$work/old-stage
 cp -r "$stage" "$old_stage"
 echo "the older version" >>"$old_stage/README.txt"
@@ -173,7 +181,7 @@ export_registry after-upgrade
 check "after removal the registry is as before" cmp -s "$work/before.reg" "$work/after-upgrade.reg"
 check "after removal the folders are as before" diff <(folders) "$work/folders-before.txt"
 
-echo "=== reproducible: the same release built in another folder ==="
+echo "=== reproducible: the same release built in another folder === $(elapsed)"
 wait "$second" || true
 t2=$(date +%s)
 if [ "$(cat "$work/release-elsewhere.status")" != 0 ]; then
@@ -188,5 +196,5 @@ else
 fi
 echo "second release build finished $((t2 - t1)) s after the first"
 
-echo "=== release test: $failures failed ==="
+echo "=== release test: $failures failed $(elapsed) ==="
 [ "$failures" = 0 ]
