@@ -2,8 +2,8 @@
 # MIME type, as `cmake --install` lays them out under /usr. Written by
 # `cpack -G DEB` in a build tree (tools/deb.sh does it all).
 set(CPACK_PACKAGE_NAME tim-thumbnailer)
-set(CPACK_PACKAGE_VENDOR "TIM Thumbnail Handler developers")
-set(CPACK_PACKAGE_CONTACT "TIM Thumbnail Handler developers")
+set(CPACK_PACKAGE_VENDOR "The TIM Thumbnailer Project authors")
+set(CPACK_PACKAGE_CONTACT "The TIM Thumbnailer Project authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Thumbnails and PNG conversion of PlayStation TIM images")
 set(CPACK_PACKAGE_DESCRIPTION
     "Lets file managers that follow the freedesktop thumbnail specification (GNOME Files\n\

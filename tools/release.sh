@@ -3,6 +3,7 @@
 # form into build/release/ (no test or benchmark programs) and writes dist/:
 #   TimThumbnailHandler-<version>-win64.msi   Windows Installer package (wixl)
 #   TimThumbnailHandler-<version>-win64.zip   the three programs, README.txt, LICENSE.txt
+#   tim-thumbnailer_<version>_amd64.deb       tim2png with its thumbnailer entry and MIME type
 #   SHA256SUMS                                 covering every file above
 # Reproducible: two runs from the same commit, in any folders, give the same
 # bytes. Times come from SOURCE_DATE_EPOCH, by default the commit's time.
@@ -68,7 +69,15 @@ run_checksums() {
 }
 deps_checksums() { :; }
 
-steps=(windows)
+# The Linux package; tools/deb.sh installs what it needs itself, and CPack
+# takes its file times from SOURCE_DATE_EPOCH too.
+deps_linux() { :; }
+run_linux() {
+    echo "=== Debian package ==="
+    tools/deb.sh "$dist" >/dev/null
+}
+
+steps=(windows linux)
 
 rm -rf "$dist"
 for step in "${steps[@]}" checksums; do "deps_$step"; done
