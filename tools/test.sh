@@ -8,7 +8,10 @@ cd "$(dirname "$0")/.."
 # libbenchmark-dev: the benchmarks are built (not run) with the tests so
 # that they keep compiling.
 tools/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev \
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 \
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+# The 32-bit DLL's tests need 32-bit Wine, and on some kernels an emulator.
+tools/wine32.sh
 
 for preset in native sanitize clang windows; do
     echo "=== $preset ==="
