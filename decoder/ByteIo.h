@@ -1,8 +1,8 @@
 #pragma once
-// Little-endian loads from untrusted, possibly unaligned bytes. memcpy keeps
-// them free of alignment and aliasing assumptions; compilers fold it to a mov.
+// Little-endian loads from untrusted, possibly unaligned bytes. Assembled
+// byte by byte with shifts: no alignment or aliasing assumptions, the same
+// result on any host's byte order, and compilers fold the pattern to one load.
 #include <cstdint>
-#include <cstring>
 
 inline uint16_t LoadU16LE(const uint8_t* p) {
     return uint16_t(p[0] | (p[1] << 8));

@@ -36,32 +36,38 @@ uint64_t DataBlockSize(const BlockHeader& b) {
     return uint64_t(b.w) * b.h * 2 + kBlockHeaderSize;
 }
 
-}  // namespace
+using R = TimRefusalReason;
 
-bool CheckTimSignature(const uint8_t* view, uint64_t size) {
-    if (size < 12) return false;
-    if (LoadU32LE(view) != kTimIdentifier) return false;
-    if (LoadU32LE(view + 4) > kMaxFlags) return false;
+// The rules of CheckTimSignature, in its order. Files shorter than 20 bytes
+// would fail the length tests below anyway; saying so first is the clearer reason.
+TimRefusal SignatureRefusal(const uint8_t* view, uint64_t size) {
+    if (size == 0) return {R::Empty};
+    if (size < 4 || LoadU32LE(view) != kTimIdentifier) return {R::NoIdentifier};
+    if (size < 8 + kBlockHeaderSize) return {R::TooShort, uint32_t(size)};
+    const uint32_t flags = LoadU32LE(view + 4);
+    if (flags > kMaxFlags) return {R::UnknownFlags, flags};
     const uint32_t firstLength = LoadU32LE(view + 8);
-    if (firstLength < kBlockHeaderSize) return false;
-    return firstLength <= size - 8;
+    if (firstLength < kBlockHeaderSize) return {R::FirstBlockTooShort};
+    if (firstLength > size - 8) return {R::FirstBlockPastEnd};
+    return {};
 }
 
-bool ParseTimHeader(TimImageInfo& info, const uint8_t* fileStart, const uint8_t* fileEnd) {
-    if (size_t(fileEnd - fileStart) < 8) return false;
+// The header walk of ParseTimHeader.
+TimRefusal ParseRefusal(TimImageInfo& info, const uint8_t* fileStart, const uint8_t* fileEnd) {
+    if (size_t(fileEnd - fileStart) < 8) return {R::TooShort, uint32_t(fileEnd - fileStart)};
     const uint32_t flags = LoadU32LE(fileStart + 4);
-    if (flags > kMaxFlags) return false;
+    if (flags > kMaxFlags) return {R::UnknownFlags, flags};
     const uint32_t mode = flags & 7;
-    if (mode > 3) return false;
+    if (mode > 3) return {R::UnsupportedMode, mode};
 
     const uint8_t* p = fileStart + 8;
     if (flags & kClutFlag) {
         // 13, not 12: a CLUT block must leave at least one byte after its header.
-        if (size_t(fileEnd - p) < kBlockHeaderSize + 1) return false;
+        if (size_t(fileEnd - p) < kBlockHeaderSize + 1) return {R::BlocksPastEnd};
         const BlockHeader clut = ReadBlockHeader(p);
-        if (clut.w > kMaxBlockSide || clut.h > kMaxBlockSide) return false;
-        if (clut.length < DataBlockSize(clut)) return false;
-        if (clut.length > size_t(fileEnd - p)) return false;
+        if (clut.w > kMaxBlockSide || clut.h > kMaxBlockSide) return {R::BlockTooLarge};
+        if (clut.length < DataBlockSize(clut)) return {R::ClutShorterThanColours};
+        if (clut.length > size_t(fileEnd - p)) return {R::BlocksPastEnd};
         info.clutX = clut.x;
         info.clutY = clut.y;
         info.paletteSize = mode == 0 ? 16 : mode == 1 ? 256 : 0;
@@ -78,14 +84,14 @@ bool ParseTimHeader(TimImageInfo& info, const uint8_t* fileStart, const uint8_t*
         info.clutCount = 0;
     }
 
-    if (size_t(fileEnd - p) < kBlockHeaderSize) return false;
+    if (size_t(fileEnd - p) < kBlockHeaderSize) return {R::BlocksPastEnd};
     const BlockHeader image = ReadBlockHeader(p);
-    if (image.w > kMaxBlockSide || image.h > kMaxBlockSide) return false;
+    if (image.w > kMaxBlockSide || image.h > kMaxBlockSide) return {R::BlockTooLarge};
     // A too-small length field is not an error: the block is taken at the size
     // its rows need, and that size must fit in the file.
     uint64_t effectiveLength = DataBlockSize(image);
     if (image.length > effectiveLength) effectiveLength = image.length;
-    if (effectiveLength > size_t(fileEnd - p)) return false;
+    if (effectiveLength > size_t(fileEnd - p)) return {R::BlocksPastEnd};
 
     uint32_t width = 0;
     switch (mode) {
@@ -95,7 +101,7 @@ bool ParseTimHeader(TimImageInfo& info, const uint8_t* fileStart, const uint8_t*
         default: info.format = TimPixelFormat::Direct24; width = (2u * image.w) / 3; break;
     }
     // Wider images do not fit the 16-bit width; refusing beats drawing them wrapped.
-    if (width > 0xFFFF) return false;
+    if (width > 0xFFFF) return {R::TooWide, width};
     info.width = uint16_t(width);
     info.imageX = image.x;
     info.imageY = image.y;
@@ -103,5 +109,37 @@ bool ParseTimHeader(TimImageInfo& info, const uint8_t* fileStart, const uint8_t*
     info.rawWidth = image.w;
     info.height = image.h;
     info.pixelData = p + kBlockHeaderSize;
+    return {};
+}
+
+}  // namespace
+
+bool CheckTimSignature(const uint8_t* view, uint64_t size) {
+    return SignatureRefusal(view, size).reason == R::Accepted;
+}
+
+bool ParseTimHeader(TimImageInfo& info, const uint8_t* fileStart, const uint8_t* fileEnd) {
+    return ParseRefusal(info, fileStart, fileEnd).reason == R::Accepted;
+}
+
+TimRefusal FindTimRefusal(TimImageInfo& info, const uint8_t* file, uint64_t size) {
+    const TimRefusal signature = SignatureRefusal(file, size);
+    if (signature.reason != R::Accepted) return signature;
+    return ParseRefusal(info, file, file + size);
+}
+
+uint32_t TimPaletteCount(const TimImageInfo& info) {
+    if (info.paletteSize == 0) return 0;
+    return uint32_t(uint64_t(info.clutWidth) * info.clutHeight / info.paletteSize);
+}
+
+bool SelectTimPalette(TimImageInfo& info, uint32_t index) {
+    if (index == 0) return true;
+    if (index >= TimPaletteCount(info)) return false;
+    // Whole palettes lie inside the CLUT block, which the parser checked.
+    info.clutData += size_t(index) * info.paletteSize * 2;
+    info.clutWidth = info.paletteSize;
+    info.clutHeight = 1;
+    info.clutCount = 1;
     return true;
 }

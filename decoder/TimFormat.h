@@ -1,6 +1,7 @@
 #pragma once
 // The TIM container: signature check, header walk and the parsed record.
 #include <cstdint>
+#include <string>
 
 enum class TimPixelFormat : uint8_t {
     Indexed4 = 4,
@@ -40,3 +41,45 @@ bool CheckTimSignature(const uint8_t* view, uint64_t size);
 // Validates the blocks of [fileStart, fileEnd) and fills `info`. On failure
 // `info` may be partly written and must be treated as meaningless.
 bool ParseTimHeader(TimImageInfo& info, const uint8_t* fileStart, const uint8_t* fileEnd);
+
+// Why a file is refused: the first rule of CheckTimSignature and then
+// ParseTimHeader that it breaks. Both functions answer from these same rules,
+// so a file is accepted exactly when the reason is Accepted.
+enum class TimRefusalReason : uint8_t {
+    Accepted,
+    Empty,
+    NoIdentifier,
+    TooShort,            // value: the file's size
+    UnknownFlags,        // value: the flags
+    FirstBlockTooShort,  // shorter than its own header
+    FirstBlockPastEnd,
+    UnsupportedMode,     // value: the pixel mode
+    BlockTooLarge,       // a side of more than 32768 units
+    ClutShorterThanColours,
+    BlocksPastEnd,
+    TooWide,             // value: the width in pixels
+};
+
+struct TimRefusal {
+    TimRefusalReason reason = TimRefusalReason::Accepted;
+    uint32_t value = 0;  // the number the reason names, if any
+};
+
+// CheckTimSignature and then ParseTimHeader on the `size` bytes at `file`,
+// with the reason of the first failing rule. `info` is filled as
+// ParseTimHeader fills it.
+TimRefusal FindTimRefusal(TimImageInfo& info, const uint8_t* file, uint64_t size);
+
+// The reason as one line for people, e.g. "not a TIM file (unknown flags 16)";
+// empty for Accepted. Kept out of the handler, which reports no text.
+std::string TimRefusalText(const TimRefusal& refusal);
+
+// Whole palettes in the CLUT: clutCount without its wrap modulo 65536. Zero
+// without a palette, also when the CLUT is shorter than one palette.
+uint32_t TimPaletteCount(const TimImageInfo& info);
+
+// Points `info` at palette `index` of its CLUT, seen as a CLUT of that one
+// palette, so that DecodeTimPixels draws with it. Index 0 leaves the record as
+// it is (a short CLUT included), which is what the handler draws. False, with
+// `info` unchanged, for an index the file does not have.
+bool SelectTimPalette(TimImageInfo& info, uint32_t index);

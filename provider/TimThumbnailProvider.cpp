@@ -1,5 +1,6 @@
 #include "TimThumbnailProvider.h"
 
+#include "GuardedRead.h"
 #include "Guids.h"
 #include "Module.h"
 #include "Platform.h"
@@ -10,12 +11,41 @@
 
 namespace {
 
-// HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED) and (ERROR_FILE_NOT_FOUND).
+// HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED), (ERROR_FILE_NOT_FOUND) and
+// (ERROR_READ_FAULT).
 constexpr HRESULT kAlreadyInitialized = HRESULT(0x800704DF);
 constexpr HRESULT kFileNotFound = HRESULT(0x80070002);
+constexpr HRESULT kReadFault = HRESULT(0x8007001E);
 
-// biSizeImage is 32 bits: width * height * 4 must stay below 2^32.
-constexpr uint64_t kMaxPixels = uint64_t(1) << 30;
+// 4096 x 4096: a 64 MiB bitmap inside the host at most. The console's whole
+// video memory is 4096 x 512 pixels at 4 bits, so no real texture comes near.
+constexpr uint64_t kMaxPixels = uint64_t(1) << 24;
+
+// What the guarded reads of the view work on; they report only through it.
+struct HeaderWalk {
+    TimImageInfo* image;
+    const uint8_t* start;
+    uint64_t size;
+    bool accepted;
+};
+
+void WalkHeader(void* context) {
+    auto& walk = *static_cast<HeaderWalk*>(context);
+    walk.accepted = CheckTimSignature(walk.start, walk.size) &&
+                    ParseTimHeader(*walk.image, walk.start, walk.start + walk.size);
+}
+
+struct DecodeJob {
+    const TimImageInfo* image;
+    uint32_t* pixels;
+    size_t count;
+};
+
+void DecodeAndPremultiply(void* context) {
+    const auto& job = *static_cast<const DecodeJob*>(context);
+    DecodeTimPixels(*job.image, job.pixels);
+    PremultiplyPixels(job.pixels, job.count);
+}
 
 }  // namespace
 
@@ -72,15 +102,17 @@ STDMETHODIMP TimThumbnailProvider::Initialize(LPCWSTR path, DWORD) {
     CloseHandle(file);
     if (byteCount && !mapped) return kFileNotFound;
 
-    const auto* start = static_cast<const uint8_t*>(mapped);
-    if (CheckTimSignature(start, byteCount) &&
-        ParseTimHeader(image, start, start + byteCount)) {
+    // Every read of the file is a read of the view, and may fault if the
+    // medium fails; that is a failure to read the file like any other.
+    HeaderWalk walk = {&image, static_cast<const uint8_t*>(mapped), byteCount, false};
+    const bool read = GuardedViewRead(WalkHeader, &walk, mapped, size_t(byteCount));
+    if (read && walk.accepted) {
         initialized = 1;
         return S_OK;
     }
     if (mapped) UnmapViewOfFile(mapped);
     view = nullptr;
-    return E_INVALIDARG;
+    return read ? E_INVALIDARG : kFileNotFound;
 }
 
 STDMETHODIMP TimThumbnailProvider::GetThumbnail(UINT, HBITMAP* phbmp, WTS_ALPHATYPE* pdwAlpha) {
@@ -92,7 +124,7 @@ STDMETHODIMP TimThumbnailProvider::GetThumbnail(UINT, HBITMAP* phbmp, WTS_ALPHAT
     const uint32_t width = image.width;
     const uint32_t height = image.height;
     const uint64_t pixelCount = uint64_t(width) * height;
-    if (pixelCount == 0 || pixelCount >= kMaxPixels) return E_OUTOFMEMORY;
+    if (pixelCount == 0 || pixelCount > kMaxPixels) return E_OUTOFMEMORY;
 
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -107,9 +139,13 @@ STDMETHODIMP TimThumbnailProvider::GetThumbnail(UINT, HBITMAP* phbmp, WTS_ALPHAT
     HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (!bitmap) return E_OUTOFMEMORY;
 
-    auto* pixels = static_cast<uint32_t*>(bits);
-    DecodeTimPixels(image, pixels);
-    PremultiplyPixels(pixels, size_t(pixelCount));
+    // A read fault leaves the bitmap half written; the provider stays usable
+    // and a later call may succeed once the medium is back.
+    DecodeJob job = {&image, static_cast<uint32_t*>(bits), size_t(pixelCount)};
+    if (!GuardedViewRead(DecodeAndPremultiply, &job, view, size_t(fileSize))) {
+        DeleteObject(bitmap);
+        return kReadFault;
+    }
 
     *phbmp = bitmap;
     *pdwAlpha = WTSAT_ARGB;

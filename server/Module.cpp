@@ -1,11 +1,14 @@
 #include "Module.h"
+#include "StackGuard.h"
 
 #include <windows.h>
 
 constinit std::atomic<int32_t> g_moduleRefCount{0};
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+// Unprotected: it changes the guard that its own check would compare against.
+extern "C" __attribute__((no_stack_protector)) BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
+        SeedStackGuard(instance);
         // No thread attach/detach calls: the module keeps no per-thread state.
         DisableThreadLibraryCalls(instance);
         return TRUE;

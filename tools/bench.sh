@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark command: installs what is missing, builds the benchmarks in
-# release mode and runs them. Each step measures its yardstick in the same
+# release mode and runs them: the decoder, the thumbnail call under Wine, and
+# tim2png as a whole process. Each step measures its yardstick in the same
 # run as the code it judges and prints its own table of ratios.
 #
 # Usage: tools/bench.sh [Google Benchmark option...]
@@ -57,9 +58,56 @@ run_windows() {
     tools/wine-run.sh build/windows/bin/thumbnail_bench32.exe --rows
 }
 
+deps_tim2png() {
+    tools/install-deps.sh cmake ninja-build g++ libpng-dev libbenchmark-dev imagemagick
+}
+
+# tim2png --size 256 as a whole process, as a file manager starts it for each
+# thumbnail, next to ImageMagick's convert making the same thumbnail of the
+# same 1024 x 512 16-bit file (a format ImageMagick reads). Rounds alternate
+# which one runs first; the table shows medians. /usr/bin/convert by its
+# full path: another convert may come first on PATH.
+run_tim2png() {
+    echo
+    echo "=== build: tim2png (preset bench) ==="
+    cmake --preset bench >/dev/null
+    cmake --build --preset bench --target tim2png tim_bench_file
+    local work=build/bench/whole-process rounds=21
+    rm -rf "$work" && mkdir -p "$work"
+    local input="$work/16bit-1024x512.tim"
+    build/bench/benchmarks/tim_bench_file 2 1024 512 "$input"
+    local -a ours=(build/bench/tools/tim2png/tim2png --size 256 "$input" "$work/tim2png.png")
+    local -a peer=(/usr/bin/convert "$input" -thumbnail 256x256 "$work/imagemagick.png")
+    "${ours[@]}" >/dev/null && "${peer[@]}"  # warm the caches; stop here if either fails
+    : >"$work/times"
+    local r who t0
+    for ((r = 0; r < rounds; r++)); do
+        for who in $( ((r % 2)) && echo "peer ours" || echo "ours peer"); do
+            t0=$EPOCHREALTIME
+            if [ "$who" = ours ]; then "${ours[@]}" >/dev/null; else "${peer[@]}"; fi
+            echo "$who $t0 $EPOCHREALTIME" >>"$work/times"
+        done
+    done
+    median_ms() {
+        awk -v who="$1" '$1 == who { print ($3 - $2) * 1000 }' "$work/times" | sort -n |
+            awk '{ a[NR] = $1 } END { print NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'
+    }
+    local o p
+    o=$(median_ms ours)
+    p=$(median_ms peer)
+    echo
+    echo "=== tim2png --size 256 against ImageMagick convert -thumbnail 256x256, whole process ==="
+    echo "16-bit 1024 x 512 file, $rounds interleaved rounds, medians"
+    awk -v o="$o" -v p="$p" 'BEGIN {
+        printf "| %-10s | %-11s | %-18s |\n", "tim2png", "ImageMagick", "ImageMagick / ours"
+        printf "| %7.2f ms | %8.2f ms | %18.1f |\n", o, p, p / o
+        if (p <= o) print "! target missed: tim2png is not faster than ImageMagick"
+    }'
+}
+
 # Steps in order. Another platform's benchmark is added as one more
 # deps_NAME/run_NAME pair and its name here.
-steps=(native windows)
+steps=(native windows tim2png)
 
 for step in "${steps[@]}"; do "deps_$step"; done
 for step in "${steps[@]}"; do "run_$step" "$@"; done

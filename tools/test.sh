@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # The project's one test command: installs what is missing, then configures,
-# builds and runs every test suite: the decoder natively (g++, sanitizers,
-# clang) and the DLL cross-built for Windows with its tests under Wine.
+# builds and runs every test suite: the decoder and tim2png natively (g++,
+# sanitizers, clang), the DLL cross-built for Windows with its tests under
+# Wine, and the Debian package of tim2png installed and driven by GNOME's
+# thumbnail factory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # libbenchmark-dev: the benchmarks are built (not run) with the tests so
-# that they keep compiling.
-tools/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev \
+# that they keep compiling. libpng-dev: tim2png. The desktop step needs
+# GNOME's thumbnail factory with Debian's Python bindings, the sandbox it runs
+# thumbnailers in, and the MIME database; the 32-bit DLL the i686 compiler.
+tools/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev libpng-dev \
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 \
-    g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+    gir1.2-gnomedesktop-3.0 python3-gi bubblewrap shared-mime-info
 # The 32-bit DLL's tests need 32-bit Wine, and on some kernels an emulator.
 tools/wine32.sh
 
@@ -17,6 +22,12 @@ for preset in native sanitize clang windows; do
     echo "=== $preset ==="
     cmake --workflow --preset "$preset"
 done
+
+# The .deb installed for real, GNOME's thumbnail factory asked for thumbnails,
+# the package removed again.
+echo "=== desktop ==="
+deb="$(tools/deb.sh build/deb/test-dist)"
+/usr/bin/python3 tests/desktop/thumbnail_factory_test.py "$deb"
 
 # A bounded fuzz run (about a minute) over the whole decoding road.
 echo "=== fuzz ==="

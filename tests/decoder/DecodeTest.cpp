@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <optional>
 
 using namespace timtest;
@@ -59,6 +60,39 @@ TEST(DecodeIndexed4, OnlyTheFirstPaletteIsUsed) {
     const Decoded d = Decode(MakeTim(0, Block{16, 2, clut}, Block{1, 1, {0xF0, 0x0F}}));
     const std::vector<uint32_t> want = {Tracer(0), Tracer(15), Tracer(15), Tracer(0)};
     EXPECT_EQ(d.pixels, want);
+}
+
+TEST(SelectTimPalette, DrawsWithTheChosenWholePalette) {
+    // 8-bit, 256 x 257 entries: 257 whole palettes; entry i is Tracer(i % 0x7FFF).
+    Bytes clut;
+    for (unsigned i = 0; i < 256 * 257; ++i) PutU16(clut, uint16_t(0x8000 | (i & 0x7FFF)));
+    const Bytes file = MakeTim(1, Block{256, 257, clut}, Block{1, 1, {0, 255}});
+    TimImageInfo info{};
+    ASSERT_TRUE(ParseTimHeader(info, file.data(), file.data() + file.size()));
+    EXPECT_EQ(TimPaletteCount(info), 257u);
+    TimImageInfo last = info;
+    ASSERT_TRUE(SelectTimPalette(last, 256));
+    std::vector<uint32_t> pixels(2);
+    DecodeTimPixels(last, pixels.data());
+    EXPECT_EQ(pixels, (std::vector<uint32_t>{Tracer((256 * 256) & 0x7FFF), Tracer((256 * 256 + 255) & 0x7FFF)}));
+    TimImageInfo beyond = info;
+    EXPECT_FALSE(SelectTimPalette(beyond, 257));
+    EXPECT_EQ(std::memcmp(&beyond, &info, sizeof info), 0);
+
+    // 4-bit, 32768 x 32 entries: 65536 palettes, a count that wraps clutCount to 0.
+    const Bytes huge = MakeTim(0, Block{32768, 32}, Block{1, 1});
+    ASSERT_TRUE(ParseTimHeader(info, huge.data(), huge.data() + huge.size()));
+    EXPECT_EQ(+info.clutCount, 0);
+    EXPECT_EQ(TimPaletteCount(info), 65536u);
+    EXPECT_TRUE(SelectTimPalette(info, 65535));
+    EXPECT_EQ(info.clutData + 16 * 2, huge.data() + 8 + 12 + 32768 * 32 * 2);  // the last palette
+
+    // A CLUT shorter than a palette has none to choose; index 0 still draws it.
+    const Bytes shortClut = MakeTim(0, Block{4, 1, TracerClut(4)}, Block{1, 1});
+    ASSERT_TRUE(ParseTimHeader(info, shortClut.data(), shortClut.data() + shortClut.size()));
+    EXPECT_EQ(TimPaletteCount(info), 0u);
+    EXPECT_TRUE(SelectTimPalette(info, 0));
+    EXPECT_FALSE(SelectTimPalette(info, 1));
 }
 
 TEST(DecodeIndexed8, OneBytePerPixelAndBottomRowFirst) {

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -93,6 +94,32 @@ TEST(FuzzInputReplay, EveryPastCrashNowPasses) {
         SCOPED_TRACE(name);
         EXPECT_EQ(RunGuarded(ReadFile(dir + "/" + name)).fault, "");
     }
+}
+
+// The reasons the tools print come from the same rules as the handler's
+// verdict: over every seed and past crash, and every truncation of them.
+TEST(FuzzInputReplay, RefusalReasonAgreesWithTheVerdict) {
+    size_t files = 0;
+    for (const char* folder : {"/corpus", "/regressions"}) {
+        const std::string dir = kFuzzDir + folder;
+        for (const std::string& name : FilesIn(dir, ".tim")) {
+            const Bytes whole = ReadFile(dir + "/" + name);
+            ++files;
+            for (size_t size = 0; size <= whole.size(); ++size) {
+                GuardedBuffer buf(Bytes(whole.begin(), whole.begin() + ptrdiff_t(size)));
+                TimImageInfo verdictInfo{}, reasonInfo{};
+                const bool accepted = CheckTimSignature(buf.begin(), buf.size()) &&
+                                      ParseTimHeader(verdictInfo, buf.begin(), buf.end());
+                const TimRefusal refusal = FindTimRefusal(reasonInfo, buf.begin(), buf.size());
+                ASSERT_EQ(refusal.reason == TimRefusalReason::Accepted, accepted) << name << " cut to " << size;
+                ASSERT_EQ(TimRefusalText(refusal).empty(), accepted) << name << " cut to " << size;
+                if (accepted) {
+                    ASSERT_EQ(std::memcmp(&reasonInfo, &verdictInfo, sizeof verdictInfo), 0) << name;
+                }
+            }
+        }
+    }
+    EXPECT_GE(files, 30u);
 }
 
 namespace {

@@ -45,6 +45,7 @@ TEST(Samples, CoverEveryFormatWithAndWithoutClutTransparencyAndARefusal) {
     };
     const Expect expected[] = {
         {"sprite-4bit-clut.tim", TimPixelFormat::Indexed4, true, true},
+        {"sprite-4bit-two-palettes.tim", TimPixelFormat::Indexed4, true, true},
         {"bands-4bit-grey.tim", TimPixelFormat::Indexed4, false, false},
         {"rings-8bit-clut.tim", TimPixelFormat::Indexed8, true, true},
         {"glow-8bit-grey.tim", TimPixelFormat::Indexed8, false, false},

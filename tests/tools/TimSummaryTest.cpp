@@ -16,6 +16,7 @@ TEST(TimSummary, FormatsAndRefusalReasons) {
     Bytes longFirstBlock = MakeTim(2, std::nullopt, Block{1, 1, {}, 1000});
     Bytes cutImage = MakeTim(0, Block{16, 1}, Block{4, 4});
     cutImage.resize(cutImage.size() - 1);
+    Bytes shortFirstBlock = MakeTim(2, std::nullopt, Block{1, 1, {}, 11});
     const struct {
         const char* name;
         Bytes file;
@@ -37,6 +38,12 @@ TEST(TimSummary, FormatsAndRefusalReasons) {
         {"mode 4", MakeTim(4, std::nullopt, Block{1, 1}), false,
          "unsupported pixel mode 4 (4-, 8-, 16- and 24-bit images are read)"},
         {"image cut short", cutImage, false, "damaged TIM file: its blocks do not fit the file"},
+        {"first block shorter than its header", shortFirstBlock, false,
+         "damaged TIM file: its first block is shorter than a block header"},
+        {"CLUT length one short", MakeTim(0, Block{16, 1, {}, 43}, Block{1, 1}), false,
+         "damaged TIM file: its CLUT block is shorter than its colours"},
+        {"4-bit, 65536 pixels wide", MakeTim(0, std::nullopt, Block{16384, 0}), false,
+         "image too wide: 65536 pixels per row (at most 65535)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -193,10 +193,12 @@ private:
             WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
             const HRESULT thumbResult = thumb->GetThumbnail(256, &bitmap, &alpha);
             ++tally.thumbnail[thumbResult];
-            const bool empty = uint32_t(info.width) * info.height == 0;
-            if (thumbResult == S_OK && !empty) {
+            // No bitmap for an image without pixels or above 2^24 of them.
+            const uint64_t pixels = uint64_t(info.width) * info.height;
+            const bool refused = pixels == 0 || pixels > (uint64_t(1) << 24);
+            if (thumbResult == S_OK && !refused) {
                 CheckBitmap(bitmap, alpha, info, fault);
-            } else if (thumbResult == E_OUTOFMEMORY && empty) {
+            } else if (thumbResult == E_OUTOFMEMORY && refused) {
                 if (bitmap) fault("a failed GetThumbnail handed out a bitmap");
             } else {
                 fault("GetThumbnail answered " + Name(thumbResult) + " for a " + std::to_string(info.width) +

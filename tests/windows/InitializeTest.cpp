@@ -89,3 +89,49 @@ TEST_F(HandlerTest, DeletedFileStillRendersFromTheView) {
     EXPECT_EQ(dib.pixels[0], 0xFF00FF00u);  // bottom row first: 0x03E0 is green
     DeleteObject(bitmap);
 }
+
+namespace {
+
+// The import slot through which the module, linked into this program, calls
+// MapViewOfFile. Swapping it lets a test spoil a page of the fresh view before
+// Initialize reads it, as a medium failing at that moment would.
+extern "C" decltype(&MapViewOfFile) __imp_MapViewOfFile;
+
+decltype(&MapViewOfFile) g_mapViewOfFile = nullptr;
+void* g_lastView = nullptr;
+
+LPVOID WINAPI MapViewWithUnreadableThirdPage(HANDLE mapping, DWORD access, DWORD high, DWORD low, SIZE_T bytes) {
+    void* view = g_mapViewOfFile(mapping, access, high, low, bytes);
+    DWORD old = 0;
+    if (view && VirtualProtect(static_cast<char*>(view) + 2 * 4096, 4096, PAGE_NOACCESS, &old)) g_lastView = view;
+    return view;
+}
+
+void SwapImportSlot(decltype(&MapViewOfFile) function) {
+    DWORD old = 0;
+    VirtualProtect(&__imp_MapViewOfFile, sizeof function, PAGE_READWRITE, &old);
+    __imp_MapViewOfFile = function;
+    VirtualProtect(&__imp_MapViewOfFile, sizeof function, old, &old);
+}
+
+}  // namespace
+
+TEST_F(HandlerTest, ReadFaultDuringTheHeaderWalkFailsLikeAnUnreadableFile) {
+    // The image block's header lies on the third page, after a CLUT of 17
+    // palettes; the signature and the CLUT header on the first read fine.
+    TempDir dir;
+    const std::wstring path = dir.Write(
+        L"paged.tim", MakeTim(1, Block{256, 17, Noise(256 * 17 * 2, 24)}, Block{2, 2, Noise(8, 25)}));
+    auto provider = NewProvider();
+    g_mapViewOfFile = __imp_MapViewOfFile;
+    SwapImportSlot(MapViewWithUnreadableThirdPage);
+    const HRESULT spoiled = provider->Initialize(path.c_str(), 0);
+    SwapImportSlot(g_mapViewOfFile);
+    ASSERT_NE(g_lastView, nullptr) << "the module did not map through the swapped slot";
+    EXPECT_EQ(spoiled, kFileNotFound);
+    MEMORY_BASIC_INFORMATION region = {};
+    ASSERT_EQ(VirtualQuery(g_lastView, &region, sizeof region), sizeof region);
+    EXPECT_EQ(region.State, DWORD(MEM_FREE)) << "the view was left mapped";
+    // The same provider, the same file, an intact medium: processed normally.
+    EXPECT_EQ(provider->Initialize(path.c_str(), 0), S_OK);
+}

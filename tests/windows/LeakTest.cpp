@@ -3,13 +3,16 @@
 // were. Each figure is taken with the documented call where it works and with
 // an equivalent measure where Wine leaves the call unimplemented (see README).
 #include "DllHost.h"
+#include "Premultiply.h"
 #include "TimBuilder.h"
+#include "TimDecode.h"
 
 #include <psapi.h>
 #include <winternl.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 using namespace timtest;
@@ -214,4 +217,107 @@ TEST(Leaks, TenThousandRoundsLeaveHandlesGdiObjectsViewsAndMemoryWhereTheyWere) 
     if (before.privateUsage != 0) {
         EXPECT_LE(int64_t(after.privateUsage) - int64_t(before.privateUsage), kCommittedSlack);
     }
+}
+
+namespace {
+
+// The folder shared with tests/windows/truncate-mapped-file.sh, as a Wine path
+// (drive Z: is the Linux root); empty when the script did not start this run.
+std::wstring SharedFolder() {
+    const char* unix = std::getenv("TIM_TRUNCATE_DIR");
+    if (!unix || !*unix) return {};
+    std::wstring path = L"Z:";
+    for (const char* c = unix; *c; ++c) path += *c == '/' ? L'\\' : wchar_t(*c);
+    return path;
+}
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A provider of the DLL initialised on `path`, through its thumbnail face;
+// null (with a failure recorded) if any step is refused.
+ComRef<IThumbnailProvider> InitializedProvider(const wintest::DllHost& dll, const std::wstring& path) {
+    auto factory = dll.Factory();
+    void* p = nullptr;
+    if (!factory || factory->CreateInstance(nullptr, kIidInitializeWithFile, &p) != S_OK) return nullptr;
+    ComRef<IInitializeWithFile> init(static_cast<IInitializeWithFile*>(p));
+    const HRESULT hr = init->Initialize(path.c_str(), 0);
+    EXPECT_EQ(hr, S_OK);
+    if (hr != S_OK || init->QueryInterface(kIidThumbnailProvider, &p) != S_OK) return nullptr;
+    return ComRef<IThumbnailProvider>(static_cast<IThumbnailProvider*>(p));
+}
+
+}  // namespace
+
+// A medium that fails under a mapped view: the file is cut short from the
+// Linux side after Initialize (Wine, like Windows, refuses to truncate a
+// mapped file from inside), so the decode reads pages that no longer exist.
+TEST(MediumFailure, ReadErrorDuringGetThumbnailFailsTheCallAndLeavesNothingBehind) {
+    const std::wstring folder = SharedFolder();
+    if (folder.empty()) GTEST_SKIP() << "run by the truncate_mapped_file step, which cuts the file from Linux";
+    wintest::DllHost dll;
+    ASSERT_TRUE(dll.ok());
+    // 16-bit 1024 x 1024: 2 MiB of pixels, cut to its first two pages.
+    const Bytes file = MakeTim(2, std::nullopt, Block{1024, 1024, Noise(size_t(1024) * 1024 * 2, 23)});
+    const std::wstring doomed = folder + L"\\image.tim", intact = folder + L"\\intact.tim";
+    ASSERT_TRUE(wintest::WriteWholeFile(doomed, file));
+    ASSERT_TRUE(wintest::WriteWholeFile(intact, file));
+    std::vector<uint32_t> expected(size_t(1024) * 1024);
+    {
+        TimImageInfo info{};
+        ASSERT_TRUE(ParseTimHeader(info, file.data(), file.data() + file.size()));
+        DecodeTimPixels(info, expected.data());
+        PremultiplyPixels(expected.data(), expected.size());
+    }
+    auto drawIntact = [&] {
+        auto thumb = InitializedProvider(dll, intact);
+        ASSERT_TRUE(thumb);
+        HBITMAP bitmap = nullptr;
+        WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+        ASSERT_EQ(thumb->GetThumbnail(256, &bitmap, &alpha), S_OK);
+        EXPECT_EQ(wintest::ReadDib(bitmap).pixels, expected);
+        DeleteObject(bitmap);
+    };
+    // Warm up GDI and the heap (see the leak test above), then measure.
+    drawIntact();
+    FreeGdiHandles();
+    const Snapshot before = Take();
+    const int64_t gdiFreeBefore = FreeGdiHandles();
+    {
+        auto thumb = InitializedProvider(dll, doomed);
+        ASSERT_TRUE(thumb);
+
+        // Tell the script, and wait until the file is cut.
+        HANDLE ready = CreateFileW((folder + L"\\ready").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(ready, INVALID_HANDLE_VALUE);
+        CloseHandle(ready);
+        for (int i = 0; i < 600 && !Exists(folder + L"\\truncated"); ++i) Sleep(100);
+        ASSERT_TRUE(Exists(folder + L"\\truncated")) << "the script did not cut the file within a minute";
+
+        // Twice: the provider stays usable after a read fault.
+        for (int call = 0; call < 2; ++call) {
+            HBITMAP bitmap = reinterpret_cast<HBITMAP>(uintptr_t(0xBAD));
+            WTS_ALPHATYPE alpha = WTSAT_ARGB;
+            EXPECT_EQ(thumb->GetThumbnail(256, &bitmap, &alpha), HRESULT(0x8007001E)) << "call " << call;
+            EXPECT_EQ(bitmap, nullptr);
+            EXPECT_EQ(alpha, WTSAT_UNKNOWN);
+        }
+    }
+    EXPECT_EQ(dll.CanUnloadNow(), S_OK);
+    const Snapshot after = Take();
+    const int64_t gdiFreeAfter = FreeGdiHandles();
+    Print("handles listed by SystemHandleInformation", before.listedHandles, after.listedHandles);
+    Print("free GDI handles", gdiFreeBefore, gdiFreeAfter);
+    Print("mapped views (VirtualQuery)", before.mappedViews, after.mappedViews);
+    Print("committed private bytes (VirtualQuery)", before.committedPrivate, after.committedPrivate);
+    EXPECT_EQ(after.listedHandles, before.listedHandles);
+    EXPECT_EQ(gdiFreeAfter, gdiFreeBefore);
+    EXPECT_EQ(after.mappedViews, before.mappedViews);
+    // A leaked 4 MiB bitmap would show here.
+    EXPECT_LE(after.committedPrivate - before.committedPrivate, kCommittedSlack);
+    // The next provider, on a file whose medium is fine, draws as ever.
+    drawIntact();
+    DeleteFileW(doomed.c_str());
+    DeleteFileW(intact.c_str());
 }

@@ -4,6 +4,9 @@
 #include "TimBuilder.h"
 #include "TimDecode.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <optional>
 #include <random>
 
@@ -135,30 +138,55 @@ TEST_F(HandlerTest, GetThumbnailBeforeInitializeIsUnexpected) {
     EXPECT_EQ(bitmap, nullptr);
 }
 
-TEST_F(HandlerTest, ImagesOfTwoToTheThirtyPixelsAreRefusedBeforeAnyBitmap) {
-    // 4-bit, 16383 units wide (65532 pixels) and 16386 rows: 2^30 + 65528
-    // pixels, whose byte count does not fit biSizeImage. The file is sparse.
-    TempDir dir;
-    const std::wstring path = dir.PathOf(L"huge.tim");
-    const Bytes header = MakeTim(0, std::nullopt, Block{16383, 16386, Bytes(1, 0)});
-    const uint64_t size = 8 + 12 + uint64_t(16383) * 2 * 16386;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    dir.Track(path);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(h, header.data(), 20, &written, nullptr));
-    LARGE_INTEGER end;
-    end.QuadPart = LONGLONG(size);
-    ASSERT_TRUE(SetFilePointerEx(h, end, nullptr, FILE_BEGIN));
-    ASSERT_TRUE(SetEndOfFile(h));
-    CloseHandle(h);
-
-    auto init = NewProvider();
-    ASSERT_EQ(init->Initialize(path.c_str(), 0), S_OK);
-    auto thumb = ThumbnailFace(init.get());
-    HBITMAP bitmap = reinterpret_cast<HBITMAP>(uintptr_t(0xBAD));
-    WTS_ALPHATYPE alpha = WTSAT_ARGB;
-    EXPECT_EQ(thumb->GetThumbnail(256, &bitmap, &alpha), E_OUTOFMEMORY);
-    EXPECT_EQ(bitmap, nullptr);
-    EXPECT_EQ(alpha, WTSAT_UNKNOWN);
+TEST_F(ThumbnailTest, ImagesAboveTwoToTheTwentyFourPixelsAreRefusedBeforeAnyBitmap) {
+    // Sparse files: a 20-byte header, then zeros up to the image's full size.
+    auto sparse = [&](const wchar_t* name, uint32_t mode, uint16_t units, uint16_t rows) {
+        const std::wstring path = dir_.PathOf(name);
+        const Bytes header = MakeTim(mode, std::nullopt, Block{units, rows, Bytes(1, 0)});
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        EXPECT_NE(h, INVALID_HANDLE_VALUE);
+        dir_.Track(path);
+        DWORD written = 0;
+        EXPECT_TRUE(WriteFile(h, header.data(), 20, &written, nullptr));
+        LARGE_INTEGER end;
+        end.QuadPart = LONGLONG(20 + uint64_t(units) * 2 * rows);
+        EXPECT_TRUE(SetFilePointerEx(h, end, nullptr, FILE_BEGIN));
+        EXPECT_TRUE(SetEndOfFile(h));
+        CloseHandle(h);
+        return path;
+    };
+    const struct {
+        const char* name;
+        uint32_t mode;
+        uint16_t units, rows;  // the image block's width in 16-bit units, and its height
+        HRESULT result;
+    } cases[] = {
+        {"4-bit 4096 x 4096, exactly 2^24", 0, 1024, 4096, S_OK},
+        {"24-bit 4096 x 4096, exactly 2^24", 3, 6144, 4096, S_OK},
+        {"4-bit 4096 x 4097, one row more", 0, 1024, 4097, E_OUTOFMEMORY},
+        {"4-bit 65532 x 16386, above 2^30", 0, 16383, 16386, E_OUTOFMEMORY},
+    };
+    for (const auto& c : cases) {
+        auto init = NewProvider();
+        ASSERT_EQ(init->Initialize(sparse(L"huge.tim", c.mode, c.units, c.rows).c_str(), 0), S_OK) << c.name;
+        auto thumb = ThumbnailFace(init.get());
+        HBITMAP bitmap = reinterpret_cast<HBITMAP>(uintptr_t(0xBAD));
+        WTS_ALPHATYPE alpha = WTSAT_ARGB;
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(thumb->GetThumbnail(256, &bitmap, &alpha), c.result) << c.name;
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+        if (c.result != S_OK) {
+            EXPECT_EQ(bitmap, nullptr) << c.name;
+            EXPECT_EQ(alpha, WTSAT_UNKNOWN) << c.name;
+            continue;
+        }
+        std::printf("[pixel cap] %s: GetThumbnail %.0f ms\n", c.name, ms);
+        const auto dib = wintest::ReadDib(bitmap);
+        EXPECT_EQ(dib.width, 4096) << c.name;
+        EXPECT_EQ(dib.height, 4096) << c.name;
+        // Every pixel is what the decoder makes of zero bytes in that format.
+        const uint32_t zero = Expected(MakeTim(c.mode, std::nullopt, Block{3, 1}))[0];
+        EXPECT_EQ(std::count(dib.pixels.begin(), dib.pixels.end(), zero), ptrdiff_t(dib.pixels.size())) << c.name;
+        DeleteObject(bitmap);
+    }
 }

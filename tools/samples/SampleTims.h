@@ -1,6 +1,7 @@
 #pragma once
 // The sample TIM files in samples/: one per pixel format, with and without a
-// CLUT, several with transparent pixels, and one the handler refuses. Integer
+// CLUT, one with two palettes, several with transparent pixels, and one the
+// handler refuses. Integer
 // arithmetic only, so every machine writes the same bytes.
 #include "TimBuilder.h"
 
@@ -46,8 +47,9 @@ inline Bytes Pack4(const std::vector<uint8_t>& indices) {
     return out;
 }
 
-// A 16 x 16 mushroom drawn four times larger: index 0 is transparent.
-inline Sample Sprite4BitClut() {
+// A 16 x 16 mushroom drawn four times larger as 4-bit indices: index 0 is
+// transparent.
+inline Bytes MushroomIndices() {
     static const char* const kArt[16] = {
         "................",
         ".....KKKKKK.....",
@@ -67,15 +69,6 @@ inline Sample Sprite4BitClut() {
         ".....KKKKKK.....",
     };
     const char kKeys[] = ".KRWDSB";
-    const uint16_t clut[16] = {
-        0,                // transparent
-        Rgb(4, 2, 3),     // K outline
-        Rgb(29, 5, 4),    // R cap
-        Rgb(31, 31, 30),  // W spots
-        Rgb(18, 2, 3),    // D cap shadow
-        Rgb(31, 27, 21),  // S stem
-        Rgb(24, 19, 14),  // B stem shadow
-    };
     std::vector<uint8_t> indices(64 * 64);
     for (unsigned y = 0; y < 64; ++y)
         for (unsigned x = 0; x < 64; ++x) {
@@ -84,10 +77,33 @@ inline Sample Sprite4BitClut() {
             while (kKeys[index] != c) ++index;
             indices[y * 64 + x] = uint8_t(index);
         }
+    return Pack4(indices);
+}
+
+// The mushroom's colours: transparent, outline, cap, spots, cap shadow, stem,
+// stem shadow, then unused entries up to 16.
+inline Bytes MushroomPalette(uint16_t cap, uint16_t capShadow) {
+    const uint16_t clut[16] = {0, Rgb(4, 2, 3), cap, Rgb(31, 31, 30), capShadow, Rgb(31, 27, 21), Rgb(24, 19, 14)};
     Bytes palette;
     for (uint16_t c : clut) timtest::PutU16(palette, c);
+    return palette;
+}
+
+inline Sample Sprite4BitClut() {
     return {"sprite-4bit-clut.tim",
-            timtest::MakeTim(0, Block{16, 1, palette, {}, 0, 480}, Block{16, 64, Pack4(indices), {}, 320, 0}),
+            timtest::MakeTim(0, Block{16, 1, MushroomPalette(Rgb(29, 5, 4), Rgb(18, 2, 3)), {}, 0, 480},
+                             Block{16, 64, MushroomIndices(), {}, 320, 0}),
+            true, "64 x 64, 4-bit indexed with CLUT"};
+}
+
+// The same mushroom with a CLUT of two palettes, as games swap colours:
+// palette 0 red (what the thumbnail shows), palette 1 green.
+inline Sample Sprite4BitTwoPalettes() {
+    Bytes clut = MushroomPalette(Rgb(29, 5, 4), Rgb(18, 2, 3));
+    const Bytes green = MushroomPalette(Rgb(6, 26, 5), Rgb(3, 15, 3));
+    clut.insert(clut.end(), green.begin(), green.end());
+    return {"sprite-4bit-two-palettes.tim",
+            timtest::MakeTim(0, Block{16, 2, clut, {}, 0, 482}, Block{16, 64, MushroomIndices(), {}, 320, 64}),
             true, "64 x 64, 4-bit indexed with CLUT"};
 }
 
@@ -171,8 +187,8 @@ inline Sample Truncated() {
 }
 
 inline std::vector<Sample> AllSamples() {
-    return {Sprite4BitClut(), Bands4BitGrey(), Rings8BitClut(), Glow8BitGrey(),
-            Checker16Bit(),   Gradient24Bit(), Truncated()};
+    return {Sprite4BitClut(), Sprite4BitTwoPalettes(), Bands4BitGrey(), Rings8BitClut(),
+            Glow8BitGrey(),   Checker16Bit(),          Gradient24Bit(), Truncated()};
 }
 
 }  // namespace samples

@@ -87,11 +87,16 @@ inline DibContents ReadDib(HBITMAP bitmap) {
     return out;
 }
 
-// The folder holding this test program; the DLL is built beside it.
-inline std::wstring ProgramFolder() {
+// This test program's own path.
+inline std::wstring ProgramPath() {
     wchar_t path[MAX_PATH];
     const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path, n);
+    return std::wstring(path, n);
+}
+
+// The folder holding this test program; the DLL is built beside it.
+inline std::wstring ProgramFolder() {
+    const std::wstring s = ProgramPath();
     return s.substr(0, s.find_last_of(L"\\/"));
 }
 

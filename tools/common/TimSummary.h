@@ -1,8 +1,10 @@
 #pragma once
-// What timthumb tells about a file: its size and pixel format, or why a TIM
+// What the tools tell about a file: its size and pixel format, or why a TIM
 // reader refuses it. Portable; the handler itself decides acceptance.
 #include <cstdint>
 #include <string>
+
+struct TimImageInfo;
 
 struct TimSummary {
     bool accepted = false;
@@ -13,3 +15,6 @@ struct TimSummary {
 };
 
 TimSummary SummarizeTim(const uint8_t* data, uint64_t size);
+
+// "4-bit indexed with CLUT", "16-bit direct colour", ...
+const char* TimFormatName(const TimImageInfo& info);

@@ -1,0 +1,189 @@
+// tim2png as users run it: the PNG files it writes hold the handler's pixels,
+// its palettes, its thumbnails, and its exit codes.
+#include "BoxFilter.h"
+#include "Premultiply.h"
+#include "SampleTims.h"
+#include "StraightAlpha.h"
+#include "TimDecode.h"
+#include "TimFormat.h"
+
+#include <png.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string output;  // stdout and stderr together
+};
+
+// Runs tim2png with `arguments` (paths without spaces or quotes).
+Result Tim2Png(const std::string& arguments) {
+    const fs::path log = fs::path(testing::TempDir()) / "tim2png-output.txt";
+    const std::string command = std::string(TIM2PNG_PATH) + " " + arguments + " >" + log.string() + " 2>&1";
+    const int status = std::system(command.c_str());
+    std::ifstream in(log);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+            std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())};
+}
+
+// A PNG's pixels as straight-alpha BGRA, rows top-down; empty if unreadable
+// or not RGBA.
+std::vector<uint32_t> ReadPng(const fs::path& path, uint32_t& width, uint32_t& height) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
+    const bool rgba = image.format == PNG_FORMAT_RGBA;
+    image.format = PNG_FORMAT_BGRA;
+    std::vector<uint32_t> pixels(size_t(image.width) * image.height);
+    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) || !rgba) return {};
+    width = image.width;
+    height = image.height;
+    return pixels;
+}
+
+// The handler's bitmap for the file, as a PNG holds it; empty when the
+// handler draws nothing (a refused file, or one without pixels).
+std::vector<uint32_t> HandlerPixels(const timtest::Bytes& file, uint32_t palette = 0) {
+    TimImageInfo info{};
+    if (FindTimRefusal(info, file.data(), file.size()).reason != TimRefusalReason::Accepted) return {};
+    if (!SelectTimPalette(info, palette) || info.width == 0 || info.height == 0) return {};
+    std::vector<uint32_t> bitmap(size_t(info.width) * info.height), straight(bitmap.size());
+    DecodeTimPixels(info, bitmap.data());
+    PremultiplyPixels(bitmap.data(), bitmap.size());
+    ToStraightTopDown(reinterpret_cast<const uint8_t*>(bitmap.data()), size_t(info.width) * 4, info.width,
+                      info.height, true, true, straight.data());
+    return straight;
+}
+
+timtest::Bytes ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return timtest::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+fs::path FreshFolder(const char* name) {
+    const fs::path folder = fs::path(testing::TempDir()) / name;
+    fs::remove_all(folder);
+    return folder;
+}
+
+}  // namespace
+
+// One batch over samples/ and the fuzz seeds: every file the handler draws
+// becomes a PNG of its exact pixels, the others fail without stopping the rest.
+TEST(Tim2Png, BatchWritesTheHandlersPixelsAndListsFailures) {
+    const fs::path out = FreshFolder("tim2png-batch");
+    std::vector<fs::path> inputs;
+    for (const char* dir : {TIM_SAMPLES_DIR, TIM_FUZZ_DIR "/corpus"})
+        for (const auto& entry : fs::directory_iterator(dir))
+            if (entry.path().extension() == ".tim") inputs.push_back(entry.path());
+    std::string arguments = "-o " + out.string();
+    for (const fs::path& input : inputs) arguments += " " + input.string();
+    const Result run = Tim2Png(arguments);
+    EXPECT_EQ(run.code, 1) << run.output;
+    EXPECT_EQ(run.output.find('\r'), std::string::npos) << "no progress line when not on a terminal";
+
+    size_t drawn = 0, failed = 0;
+    for (const fs::path& input : inputs) {
+        SCOPED_TRACE(input.string());
+        const std::vector<uint32_t> expected = HandlerPixels(ReadFile(input));
+        const fs::path png = out / input.filename().replace_extension(".png");
+        if (expected.empty()) {
+            ++failed;
+            EXPECT_FALSE(fs::exists(png));
+            EXPECT_NE(run.output.find("  " + input.string() + ": refused: "), std::string::npos);
+            continue;
+        }
+        ++drawn;
+        uint32_t width = 0, height = 0;
+        EXPECT_EQ(ReadPng(png, width, height), expected);
+    }
+    EXPECT_GE(drawn, 20u);
+    EXPECT_NE(run.output.find("tim2png: " + std::to_string(failed) + " of " + std::to_string(inputs.size()) +
+                              " files failed:"),
+              std::string::npos)
+        << run.output;
+}
+
+TEST(Tim2Png, PaletteChoosesAmongTheClutsPalettes) {
+    const fs::path out = FreshFolder("tim2png-palette");
+    fs::create_directories(out);
+    const fs::path input = fs::path(TIM_SAMPLES_DIR) / "sprite-4bit-two-palettes.tim";
+    const timtest::Bytes file = ReadFile(input);
+    uint32_t width = 0, height = 0;
+
+    ASSERT_EQ(Tim2Png("--palette 1 " + input.string() + " " + (out / "green.png").string()).code, 0);
+    const std::vector<uint32_t> green = ReadPng(out / "green.png", width, height);
+    EXPECT_EQ(green, HandlerPixels(file, 1));
+    EXPECT_EQ(green[8 * 64 + 20], 0xFF31D629u) << "the cap, Rgb(6, 26, 5)";
+    ASSERT_EQ(Tim2Png(input.string() + " " + (out / "red.png").string()).code, 0);
+    EXPECT_EQ(ReadPng(out / "red.png", width, height)[8 * 64 + 20], 0xFFEF2921u) << "palette 0, as the handler";
+
+    const Result missing = Tim2Png("--palette 2 " + input.string() + " " + (out / "none.png").string());
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.output.find(": refused: it has no palette 2 (its CLUT holds 2 palettes, numbered from 0)"),
+              std::string::npos)
+        << missing.output;
+    EXPECT_FALSE(fs::exists(out / "none.png"));
+}
+
+TEST(Tim2Png, SizeFitsTheBoxWithAreaAveragesOfPremultipliedPixels) {
+    const struct {
+        PixelSize from;
+        uint32_t box;
+        PixelSize fitted;
+    } fits[] = {
+        {{300, 200}, 128, {128, 85}}, {{64, 64}, 128, {64, 64}}, {{1000, 1}, 10, {10, 1}}, {{2, 1000}, 10, {1, 10}},
+    };
+    for (const auto& f : fits) {
+        const PixelSize got = FitInBox(f.from, f.box);
+        EXPECT_EQ(got.width, f.fitted.width) << f.from.width << " x " << f.from.height;
+        EXPECT_EQ(got.height, f.fitted.height) << f.from.width << " x " << f.from.height;
+    }
+    // Three pixels into two: each output pixel takes one and a half. Red and
+    // blue keep their colour at two thirds coverage rather than darkening
+    // towards the transparent pixel between them.
+    const uint32_t row[3] = {0xFFFF0000, 0x00000000, 0xFF0000FF};
+    const std::vector<uint32_t> shrunk = ShrinkPremultiplied(row, {3, 1}, {2, 1});
+    EXPECT_EQ(shrunk, (std::vector<uint32_t>{0xAAAA0000, 0xAA0000AA}));
+    EXPECT_EQ(UnpremultiplyPixel(shrunk[0]), 0xAAFF0000u);
+    // Rows: four into two, where each output row ends exactly on a source row.
+    const uint32_t column[4] = {0xFF000000, 0xFF0000FE, 0xFF00FE00, 0xFF00FE00};
+    EXPECT_EQ(ShrinkPremultiplied(column, {1, 4}, {1, 2}), (std::vector<uint32_t>{0xFF00007F, 0xFF00FE00}));
+}
+
+TEST(Tim2Png, ExitCodesAndMessages) {
+    const fs::path out = FreshFolder("tim2png-codes");
+    fs::create_directories(out);
+    const std::string sample = std::string(TIM_SAMPLES_DIR) + "/checker-16bit.tim";
+    const std::string other = std::string(TIM_SAMPLES_DIR) + "/bands-4bit-grey.tim";
+    const struct {
+        const char* what;
+        std::string arguments;
+        int code;
+        const char* message;
+    } cases[] = {
+        {"no input", "--size 64", 2, "tim2png: an input file is needed"},
+        {"a .tim output", sample + " " + other, 2, "is a .tim name; to convert several files use -o FOLDER"},
+        {"missing input", (out / "missing.tim").string(), 3, "missing.tim: file not found"},
+        {"missing folder", sample + " " + (out / "no" / "x.png").string(), 5, "x.png: its folder does not exist"},
+        {"damaged", std::string(TIM_SAMPLES_DIR) + "/refused-truncated.tim " + (out / "d.png").string(), 1,
+         "refused-truncated.tim: refused: damaged TIM file: its blocks do not fit the file"},
+    };
+    for (const auto& c : cases) {
+        const Result run = Tim2Png(c.arguments);
+        EXPECT_EQ(run.code, c.code) << c.what << "\n" << run.output;
+        EXPECT_NE(run.output.find(c.message), std::string::npos) << c.what << "\n" << run.output;
+    }
+    EXPECT_EQ(std::set<fs::path>(fs::directory_iterator(out), fs::directory_iterator()), std::set<fs::path>())
+        << "nothing written, no temporary file left";
+}

@@ -1,0 +1,391 @@
+// tim2png: converts TIM files to PNG with the pixels the Windows handler
+// draws, and serves the Linux desktops as their TIM thumbnailer.
+#include "BoxFilter.h"
+#include "PngOutput.h"
+#include "Premultiply.h"
+#include "StraightAlpha.h"
+#include "TimDecode.h"
+#include "TimFormat.h"
+#include "TimSummary.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+// timthumb's codes; its 4 (no handler) has no meaning here.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitRefused = 1,
+    kExitBadArguments = 2,
+    kExitInputUnreadable = 3,
+    kExitOutputUnwritable = 5,
+    kExitOtherFailure = 6,
+};
+
+const char kUsage[] =
+    "Usage: tim2png [--size N] [--palette K] input.tim [output.png]\n"
+    "       tim2png [--size N] [--palette K] -o FOLDER input.tim...\n"
+    "       tim2png --info input.tim...\n"
+    "\n"
+    "Converts PlayStation TIM images to PNG files with alpha, with the exact colours\n"
+    "and transparency of the Windows thumbnail handler. The output defaults to the\n"
+    "input's name with .png; with -o, every input becomes FOLDER/NAME.png (FOLDER is\n"
+    "created if missing). An existing PNG is replaced only once the new one is complete.\n"
+    "\n"
+    "--size N     shrink to fit N x N (1 to 65535), keeping the aspect ratio; smaller\n"
+    "             images keep their size\n"
+    "--palette K  draw with palette K of a CLUT that holds several (default 0, the one\n"
+    "             the thumbnails show)\n"
+    "--info       print each file's format, size, palettes and frame-buffer positions\n"
+    "             instead of converting it\n"
+    "\n"
+    "Exit codes: 0 done, 1 a file was refused (the reason is printed; with several\n"
+    "files: any file failed, the others are still converted), 2 bad arguments,\n"
+    "3 input missing or unreadable, 5 output cannot be written, 6 any other failure.\n"
+    "(4 is timthumb's \"handler not registered\" and is not used.)";
+
+struct Options {
+    uint32_t size = 0;  // 0: full size
+    uint32_t palette = 0;
+    bool info = false;
+    bool haveFolder = false;
+    std::string folder;
+    std::vector<std::string> inputs;
+    std::string output;  // one input without -o; empty: the default name
+};
+
+bool ParseNumber(const std::string& text, uint32_t low, uint32_t high, uint32_t& value) {
+    if (text.empty() || text.size() > 9) return false;
+    uint32_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + uint32_t(c - '0');
+    }
+    if (v < low || v > high) return false;
+    value = v;
+    return true;
+}
+
+bool EndsWithTim(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string tail = name.substr(name.size() - 4);
+    for (char& c : tail) c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return tail == ".tim";
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The input's name with .png instead of .tim (or added to any other name).
+std::string DefaultOutput(const std::string& input) {
+    return (EndsWithTim(input) ? input.substr(0, input.size() - 4) : input) + ".png";
+}
+
+// False with `error` set when the arguments make no sense.
+bool ParseArguments(int argc, char** argv, Options& options, std::string& error) {
+    std::vector<std::string> positional;
+    bool optionsEnded = false, converting = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            positional.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--info") {
+            options.info = true;
+        } else if (arg == "--size" || arg == "--palette" || arg == "-o") {
+            if (i + 1 >= argc) {
+                error = arg + " needs a value";
+                return false;
+            }
+            const std::string value = argv[++i];
+            converting = true;
+            if (arg == "-o") {
+                options.haveFolder = true;
+                options.folder = value;
+            } else if (arg == "--size" && !ParseNumber(value, 1, 65535, options.size)) {
+                error = "--size wants a whole number from 1 to 65535, not \"" + value + "\"";
+                return false;
+            } else if (arg == "--palette" && !ParseNumber(value, 0, 99999999, options.palette)) {
+                error = "--palette wants a palette number from 0, not \"" + value + "\"";
+                return false;
+            }
+        } else {
+            error = "unknown option " + arg;
+            return false;
+        }
+    }
+    if (positional.empty()) {
+        error = "an input file is needed";
+        return false;
+    }
+    if (options.info) {
+        if (converting) {
+            error = "--info converts nothing: it takes no --size, --palette or -o";
+            return false;
+        }
+        options.inputs = positional;
+        return true;
+    }
+    if (options.haveFolder) {
+        options.inputs = positional;
+        return true;
+    }
+    if (positional.size() > 2) {
+        error = "several input files need an output folder: -o FOLDER";
+        return false;
+    }
+    if (positional.size() == 2 && EndsWithTim(positional[1])) {
+        // Most likely two inputs; never write a PNG over a TIM file.
+        error = "the output " + positional[1] + " is a .tim name; to convert several files use -o FOLDER";
+        return false;
+    }
+    options.inputs = {positional[0]};
+    if (positional.size() == 2) options.output = positional[1];
+    return true;
+}
+
+struct Outcome {
+    int code = kExitOk;
+    std::string message;  // a line for stdout on success, for stderr otherwise
+};
+
+Outcome Fail(int code, std::string message) {
+    return {code, std::move(message)};
+}
+
+// Reads the whole file, or says why it cannot.
+Outcome ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT) return Fail(kExitInputUnreadable, path + ": file not found");
+        return Fail(kExitInputUnreadable, path + ": cannot read it: " + std::strerror(error));
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        close(fd);
+        return Fail(kExitInputUnreadable, path + ": is a folder, not a file");
+    }
+    try {
+        bytes.resize(S_ISREG(st.st_mode) ? size_t(st.st_size) : 0);
+    } catch (const std::bad_alloc&) {
+        close(fd);
+        return Fail(kExitOtherFailure, path + ": not enough memory to read its " + std::to_string(st.st_size) + " bytes");
+    }
+    size_t done = 0;
+    for (;;) {
+        if (done == bytes.size()) bytes.resize(done + 65536);  // the file grew, or is not a regular file
+        const ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int error = errno;
+            close(fd);
+            return Fail(kExitInputUnreadable, path + ": cannot read it: " + std::strerror(error));
+        }
+        if (n == 0) break;
+        done += size_t(n);
+    }
+    close(fd);
+    bytes.resize(done);
+    return {};
+}
+
+// Why palette `index` cannot be drawn, for a file that lacks it.
+std::string NoSuchPalette(const TimImageInfo& info, uint32_t index) {
+    const std::string which = "it has no palette " + std::to_string(index);
+    const uint32_t count = TimPaletteCount(info);
+    if (count > 0)
+        return which + " (its CLUT holds " + std::to_string(count) + (count == 1 ? " palette" : " palettes") +
+               ", numbered from 0)";
+    if (info.paletteSize != 0)
+        return which + " (its CLUT of " + std::to_string(uint32_t(info.clutWidth) * info.clutHeight) +
+               " colours is shorter than one palette)";
+    if (info.format == TimPixelFormat::Indexed4 || info.format == TimPixelFormat::Indexed8)
+        return which + " (it has no CLUT and is drawn in grey)";
+    return which + " (" + TimFormatName(info) + " uses no palette)";
+}
+
+// One line with everything the header tells.
+std::string Describe(const std::string& input, const TimImageInfo& info) {
+    std::string line = input + ": " + std::to_string(info.width) + " x " + std::to_string(info.height) + ", " +
+                       TimFormatName(info);
+    const uint32_t entries = uint32_t(info.clutWidth) * info.clutHeight;
+    const uint32_t count = TimPaletteCount(info);
+    if (info.paletteSize != 0) {
+        if (count > 0)
+            line += ", " + std::to_string(count) + (count == 1 ? " palette" : " palettes") + " of " +
+                    std::to_string(info.paletteSize) + " colours";
+        else
+            line += ", a CLUT of " + std::to_string(entries) + " colours (short of one palette)";
+    } else if (info.clutData) {
+        line += ", an unused CLUT of " + std::to_string(entries) + " colours";
+    }
+    line += "; frame buffer: image at (" + std::to_string(info.imageX) + ", " + std::to_string(info.imageY) + ")";
+    if (info.clutData)
+        line += ", CLUT at (" + std::to_string(info.clutX) + ", " + std::to_string(info.clutY) + ")";
+    return line;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+Outcome ConvertFile(const Options& options, const std::string& input, const std::string& output) {
+    std::vector<uint8_t> file;
+    if (Outcome read = ReadWholeFile(input, file); read.code != kExitOk) return read;
+
+    // Zero-filled, so that clutData stays null without a CLUT block.
+    TimImageInfo info{};
+    const TimRefusal refusal = FindTimRefusal(info, file.data(), file.size());
+    if (refusal.reason != TimRefusalReason::Accepted)
+        return Fail(kExitRefused, input + ": refused: " + TimRefusalText(refusal));
+    if (options.info) return {kExitOk, Describe(input, info)};
+
+    if (SameFile(input, output))
+        return Fail(kExitBadArguments, "tim2png: " + output + " is the input file itself; not overwritten");
+    if (!SelectTimPalette(info, options.palette))
+        return Fail(kExitRefused, input + ": refused: " + NoSuchPalette(info, options.palette));
+    if (info.width == 0 || info.height == 0)
+        return Fail(kExitRefused, input + ": refused: the image has no pixels (" + std::to_string(info.width) +
+                                      " x " + std::to_string(info.height) + ")");
+
+    // The handler's road: decode bottom-up, premultiply; then shrink (on
+    // premultiplied pixels) and back to straight alpha, top-down, for the PNG.
+    PixelSize size{info.width, info.height};
+    std::vector<uint32_t> pixels, straight;
+    try {
+        pixels.resize(size_t(size.width) * size.height);
+        DecodeTimPixels(info, pixels.data());
+        PremultiplyPixels(pixels.data(), pixels.size());
+        if (options.size) {
+            const PixelSize fitted = FitInBox(size, options.size);
+            if (fitted.width != size.width || fitted.height != size.height) {
+                pixels = ShrinkPremultiplied(pixels.data(), size, fitted);
+                size = fitted;
+            }
+        }
+        straight.resize(pixels.size());
+    } catch (const std::bad_alloc&) {
+        return Fail(kExitOtherFailure, input + ": not enough memory for a " + std::to_string(info.width) + " x " +
+                                           std::to_string(info.height) + " image");
+    }
+    ToStraightTopDown(reinterpret_cast<const uint8_t*>(pixels.data()), size_t(size.width) * 4, size.width,
+                      size.height, true, true, straight.data());
+
+    const std::string error = WritePngFile(output, straight.data(), size.width, size.height);
+    if (!error.empty()) return Fail(kExitOutputUnwritable, "tim2png: cannot write " + output + ": " + error);
+
+    std::string line = input + ": " + std::to_string(info.width) + " x " + std::to_string(info.height) + ", " +
+                       TimFormatName(info);
+    if (options.palette) line += ", palette " + std::to_string(options.palette);
+    line += " -> " + output;
+    if (size.width != info.width || size.height != info.height)
+        line += " (" + std::to_string(size.width) + " x " + std::to_string(size.height) + ")";
+    return {kExitOk, line};
+}
+
+// The output folder of -o, made if missing.
+Outcome PrepareFolder(const std::string& folder) {
+    struct stat st {};
+    if (stat(folder.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return {};
+        return Fail(kExitOutputUnwritable, "tim2png: cannot write into " + folder + ": it is not a folder");
+    }
+    if (mkdir(folder.c_str(), 0777) != 0)
+        return Fail(kExitOutputUnwritable, "tim2png: cannot make the folder " + folder + ": " + std::strerror(errno));
+    return {};
+}
+
+// A line that stays at the bottom of a terminal: "[12/300] name.tim".
+class Progress {
+public:
+    explicit Progress(bool shown) : shown_(shown) {}
+    void Show(size_t done, size_t total, const std::string& name) {
+        if (!shown_) return;
+        std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", done, total, name.c_str());
+        std::fflush(stderr);
+    }
+    void Clear() {
+        if (shown_) std::fputs("\r\033[K", stderr);
+    }
+
+private:
+    bool shown_;
+};
+
+int Run(const Options& options) {
+    if (options.haveFolder) {
+        if (Outcome folder = PrepareFolder(options.folder); folder.code != kExitOk) {
+            std::fprintf(stderr, "%s\n", folder.message.c_str());
+            return folder.code;
+        }
+    }
+    const size_t total = options.inputs.size();
+    Progress progress(total > 1 && !options.info && isatty(STDERR_FILENO));
+    std::map<std::string, std::string> written;  // output -> its input, for -o
+    std::vector<std::string> failures;
+    int lastCode = kExitOk;
+    for (size_t i = 0; i < total; ++i) {
+        const std::string& input = options.inputs[i];
+        std::string output = options.output.empty() ? DefaultOutput(input) : options.output;
+        if (options.haveFolder) output = options.folder + "/" + BaseName(output);
+        progress.Show(i + 1, total, input);
+        Outcome outcome;
+        if (!options.info && !written.emplace(output, input).second)
+            outcome = Fail(kExitOutputUnwritable, input + ": not converted: " + output + " is already the PNG of " +
+                                                      written[output]);
+        else
+            outcome = ConvertFile(options, input, output);
+        progress.Clear();
+        std::fprintf(outcome.code == kExitOk ? stdout : stderr, "%s\n", outcome.message.c_str());
+        std::fflush(stdout);
+        if (outcome.code != kExitOk) {
+            failures.push_back(outcome.message);
+            lastCode = outcome.code;
+        }
+    }
+    if (total == 1) return lastCode;
+    // Several inputs come only with -o, or with --info.
+    if (failures.empty()) {
+        if (!options.info) std::printf("tim2png: %zu files converted into %s\n", total, options.folder.c_str());
+        return kExitOk;
+    }
+    std::fprintf(stderr, "tim2png: %zu of %zu files failed:\n", failures.size(), total);
+    for (const std::string& failure : failures) std::fprintf(stderr, "  %s\n", failure.c_str());
+    return kExitRefused;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::puts(kUsage);
+        return kExitOk;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("tim2png " TIM_VERSION);
+        return kExitOk;
+    }
+    Options options;
+    std::string error;
+    if (!ParseArguments(argc, argv, options, error)) {
+        std::fprintf(stderr, "tim2png: %s\n%s\n", error.c_str(), kUsage);
+        return kExitBadArguments;
+    }
+    return Run(options);
+}
