@@ -15,6 +15,7 @@
 // Nothing process-wide is registered, nothing is allocated, and every other
 // exception is passed on.
 #include "GuardedRead.h"
+#include "ViewReadFault.h"
 
 #include <windows.h>
 
@@ -24,17 +25,10 @@ extern "C" [[noreturn]] void GuardedViewResume(void* record);
 
 extern "C" EXCEPTION_DISPOSITION __cdecl GuardedViewHandler(EXCEPTION_RECORD* record, void* establisherFrame,
                                                             CONTEXT*, void*) {
-    // Called again while unwinding (by RtlUnwind itself among others).
-    if (record->ExceptionFlags & EXCEPTION_UNWIND) return ExceptionContinueSearch;
-    // Windows raises an in-page error when the file's pages cannot be read;
-    // Wine an access violation. Both carry the access kind (0 for a read) and
-    // the faulting data address.
-    if (record->ExceptionCode != EXCEPTION_IN_PAGE_ERROR && record->ExceptionCode != EXCEPTION_ACCESS_VIOLATION)
-        return ExceptionContinueSearch;
-    if (record->NumberParameters < 2 || record->ExceptionInformation[0] != 0) return ExceptionContinueSearch;
+    // Also called while unwinding (by the unwind below among others); then,
+    // as for any other exception, the search goes on.
     const auto* frame = static_cast<const uintptr_t*>(establisherFrame);
-    const uintptr_t viewStart = frame[2], viewSize = frame[3];
-    if (record->ExceptionInformation[1] - viewStart >= viewSize) return ExceptionContinueSearch;
+    if (!IsReadFaultInView(record, frame[2], frame[3])) return ExceptionContinueSearch;
 
     RtlUnwind(establisherFrame, nullptr, record, nullptr);
     GuardedViewResume(establisherFrame);
