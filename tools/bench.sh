@@ -53,6 +53,8 @@ run_windows() {
     echo "=== thumbnail call through the DLL under Wine ==="
     export WINEPREFIX="$PWD/build/windows/bench-prefix" WINEDEBUG=-all
     trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+    # A prefix made before 32-bit programs could run never gets their system.
+    [ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] || rm -rf "$WINEPREFIX"
     tools/wine-run.sh wineboot --init >/dev/null 2>&1 || true  # first start makes the prefix
     tools/wine-run.sh build/windows/bin/thumbnail_bench.exe
     tools/wine-run.sh build/windows/bin/thumbnail_bench32.exe --rows
