@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo, end to end on a Debian 12 machine: installs what is missing,
 # cross-builds the handler DLL and its tools for Windows, installs the handler
-# machine-wide in a Wine prefix of its own (build/demo/wineprefix) and asks it,
+# machine-wide in a Wine prefix of its own (build/demo/wineprefix), from its
+# Program Files folder, and asks it,
 # through COM as Explorer does, for a thumbnail of every file in samples/.
 # The PNGs land in build/demo/thumbnails/.
 set -euo pipefail
@@ -24,9 +25,14 @@ echo "=== Wine prefix $WINEPREFIX ==="
 mkdir -p "$WINEPREFIX"
 "$wine" wineboot --init >"$demo/wineboot.log" 2>&1 || { cat "$demo/wineboot.log" >&2; exit 1; }
 
-echo "=== TimThumbnailSetup install --machine ==="
-"$wine" "$bin/TimThumbnailSetup.exe" install --machine
-"$wine" "$bin/TimThumbnailSetup.exe" status
+# For all users the handler must lie under Program Files, as an
+# administrator would put it there.
+installed="$WINEPREFIX/drive_c/Program Files/TIM Thumbnail Handler"
+mkdir -p "$installed"
+cp "$bin/TimThumbnailHandler.dll" "$bin/TimThumbnailSetup.exe" "$bin/timthumb.exe" "$installed/"
+echo "=== TimThumbnailSetup install --machine (from C:\Program Files\TIM Thumbnail Handler) ==="
+"$wine" "$installed/TimThumbnailSetup.exe" install --machine
+"$wine" "$installed/TimThumbnailSetup.exe" status
 
 echo "=== timthumb on every sample ==="
 out=build/demo/thumbnails
@@ -36,7 +42,7 @@ written=0 refused=0
 for tim in samples/*.tim; do
     name=$(basename "$tim" .tim)
     status=0
-    "$wine" "$bin/timthumb.exe" "$tim" "$out/$name.png" || status=$?
+    "$wine" "$installed/timthumb.exe" "$tim" "$out/$name.png" || status=$?
     # Samples named refused-* are meant to be refused (exit code 1); every
     # other one must give a thumbnail.
     case "$name:$status" in

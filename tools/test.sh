@@ -2,8 +2,8 @@
 # The project's one test command: installs what is missing, then configures,
 # builds and runs every test suite: the decoder and tim2png natively (g++,
 # sanitizers, clang), the DLL cross-built for Windows with its tests under
-# Wine, and the Debian package of tim2png installed and driven by GNOME's
-# thumbnail factory.
+# Wine, the Debian package of tim2png installed and driven by GNOME's
+# thumbnail factory, and the Windows release packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,6 +28,11 @@ done
 echo "=== desktop ==="
 deb="$(tools/deb.sh build/deb/test-dist)"
 /usr/bin/python3 tests/desktop/thumbnail_factory_test.py "$deb"
+
+# The release (tools/release.sh) built twice and compared, and its MSI
+# installed, used and removed under Wine.
+echo "=== release ==="
+tests/release/release-test.sh
 
 # A bounded fuzz run (about a minute) over the whole decoding road.
 echo "=== fuzz ==="

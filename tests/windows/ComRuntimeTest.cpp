@@ -12,7 +12,7 @@
 
 #include <optional>
 
-using wintest::ComRef;
+using wintest::Adopt;
 
 namespace {
 
@@ -70,7 +70,7 @@ TEST(ComRuntime, CreatesTheProviderByClsidAndUnloadsTheDllAfterwards) {
         ASSERT_EQ(CoCreateInstance(CLSID_TimThumbnailProvider, nullptr, CLSCTX_INPROC_SERVER,
                                    kIidInitializeWithFile, &p),
                   S_OK);
-        ComRef<IInitializeWithFile> init(static_cast<IInitializeWithFile*>(p));
+        auto init = Adopt<IInitializeWithFile>(p);
         EXPECT_NE(GetModuleHandleW(TIM_DLL_NAME), nullptr);
 
         wintest::TempDir dir;
@@ -78,7 +78,7 @@ TEST(ComRuntime, CreatesTheProviderByClsidAndUnloadsTheDllAfterwards) {
             L"com.tim", timtest::MakeTim(2, std::nullopt, timtest::Block{2, 1, timtest::Colours({0x001F, 0x8000})}));
         ASSERT_EQ(init->Initialize(file.c_str(), 0), S_OK);
         ASSERT_EQ(init->QueryInterface(kIidThumbnailProvider, &p), S_OK);
-        ComRef<IThumbnailProvider> thumb(static_cast<IThumbnailProvider*>(p));
+        auto thumb = Adopt<IThumbnailProvider>(p);
         HBITMAP bitmap = nullptr;
         WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
         ASSERT_EQ(thumb->GetThumbnail(256, &bitmap, &alpha), S_OK);

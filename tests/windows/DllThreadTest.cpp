@@ -16,13 +16,13 @@ TEST(DllThreads, EightThreadsShareTheClassObjectAndTheDllCanUnloadAfterwards) {
     ASSERT_TRUE(factory);
 
     const wintest::ThreadRun run = wintest::RunWorkersBesideLocker(
-        factory.get(), files, kWorkers, kRoundsPerWorker,
+        factory.Get(), files, kWorkers, kRoundsPerWorker,
         [&](const std::atomic<bool>& stop) {
-            return wintest::LockRounds(factory.get(), dll.GetClassObject(), dll.CanUnload(), stop, 500, nullptr);
+            return wintest::LockRounds(factory.Get(), dll.GetClassObject(), dll.CanUnload(), stop, 500, nullptr);
         });
 
     EXPECT_EQ(dll.CanUnloadNow(), S_FALSE) << "the test thread still holds the class object";
-    EXPECT_EQ(factory.release()->Release(), 0u) << "the shared class object had stray references";
+    EXPECT_EQ(factory.Detach()->Release(), 0u) << "the shared class object had stray references";
     EXPECT_EQ(dll.CanUnloadNow(), S_OK);
 
     const wintest::StressCounts total =

@@ -18,7 +18,6 @@
 #include <string>
 
 using namespace timtest;
-using wintest::ComRef;
 
 namespace {
 
@@ -152,7 +151,7 @@ public:
         {
             auto factory = dll_.Factory();
             if (!factory) return;
-            for (size_t i = 0; i < files.size(); ++i) Probe(factory.get(), files[i], tally, name, i);
+            for (size_t i = 0; i < files.size(); ++i) Probe(factory.Get(), files[i], tally, name, i);
         }
         EXPECT_EQ(dll_.CanUnloadNow(), S_OK) << name << ": a reference was left behind";
     }

@@ -5,7 +5,6 @@
 #include <optional>
 
 using namespace timtest;
-using wintest::ComRef;
 using wintest::TempDir;
 
 namespace {
@@ -53,7 +52,7 @@ TEST_F(HandlerTest, SecondInitializeAfterSuccessKeepsTheFirstFile) {
     EXPECT_EQ(provider->Initialize(second.c_str(), 0), kAlreadyInitialized);
     EXPECT_EQ(provider->Initialize(dir.PathOf(L"missing.tim").c_str(), 0), kAlreadyInitialized);
 
-    auto thumb = ThumbnailFace(provider.get());
+    auto thumb = ThumbnailFace(provider.Get());
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
     ASSERT_EQ(thumb->GetThumbnail(256, &bitmap, &alpha), S_OK);
@@ -80,7 +79,7 @@ TEST_F(HandlerTest, DeletedFileStillRendersFromTheView) {
     // The handle is closed and the file shared for deletion: it can go away
     // while the provider still holds its view.
     EXPECT_TRUE(DeleteFileW(path.c_str()));
-    auto thumb = ThumbnailFace(provider.get());
+    auto thumb = ThumbnailFace(provider.Get());
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
     ASSERT_EQ(thumb->GetThumbnail(0, &bitmap, &alpha), S_OK);

@@ -16,7 +16,6 @@
 #include <optional>
 
 using namespace timtest;
-using wintest::ComRef;
 
 namespace {
 
@@ -237,15 +236,15 @@ bool Exists(const std::wstring& path) {
 
 // A provider of the DLL initialised on `path`, through its thumbnail face;
 // null (with a failure recorded) if any step is refused.
-ComRef<IThumbnailProvider> InitializedProvider(const wintest::DllHost& dll, const std::wstring& path) {
+wintest::ComPtr<IThumbnailProvider> InitializedProvider(const wintest::DllHost& dll, const std::wstring& path) {
     auto factory = dll.Factory();
     void* p = nullptr;
     if (!factory || factory->CreateInstance(nullptr, kIidInitializeWithFile, &p) != S_OK) return nullptr;
-    ComRef<IInitializeWithFile> init(static_cast<IInitializeWithFile*>(p));
+    auto init = wintest::Adopt<IInitializeWithFile>(p);
     const HRESULT hr = init->Initialize(path.c_str(), 0);
     EXPECT_EQ(hr, S_OK);
     if (hr != S_OK || init->QueryInterface(kIidThumbnailProvider, &p) != S_OK) return nullptr;
-    return ComRef<IThumbnailProvider>(static_cast<IThumbnailProvider*>(p));
+    return wintest::Adopt<IThumbnailProvider>(p);
 }
 
 }  // namespace

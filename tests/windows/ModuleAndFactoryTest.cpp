@@ -1,7 +1,7 @@
 // The module count, the entry point, the class object and the factory.
 #include "HandlerFixture.h"
 
-using wintest::ComRef;
+using wintest::Adopt;
 
 namespace {
 
@@ -24,16 +24,16 @@ TEST_F(HandlerTest, CanUnloadOnlyWhileNothingIsOutstanding) {
         EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
         void* p = nullptr;
         ASSERT_EQ(factory->CreateInstance(nullptr, kIidThumbnailProvider, &p), S_OK);
-        ComRef<IThumbnailProvider> provider(static_cast<IThumbnailProvider*>(p));
-        factory.reset();
+        auto provider = Adopt<IThumbnailProvider>(p);
+        factory.Reset();
         EXPECT_EQ(DllCanUnloadNow(), S_FALSE) << "a provider keeps the module";
-        provider.reset();
+        provider.Reset();
         EXPECT_EQ(DllCanUnloadNow(), S_OK);
     }
     {
         auto factory = Factory();
         EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-        factory.reset();
+        factory.Reset();
         EXPECT_EQ(DllCanUnloadNow(), S_FALSE) << "a server lock keeps the module";
         EXPECT_EQ(g_moduleRefCount.load(), 1);
         factory = Factory();
@@ -79,7 +79,7 @@ TEST_F(HandlerTest, ClassObjectAnswersForUnknownAndClassFactory) {
     for (const GUID* iid : {&kIidUnknown, &kIidClassFactory}) {
         void* p = nullptr;
         ASSERT_EQ(DllGetClassObject(CLSID_TimThumbnailProvider, *iid, &p), S_OK);
-        ComRef<IUnknown> object(static_cast<IUnknown*>(p));
+        auto object = Adopt<IUnknown>(p);
         EXPECT_EQ(g_moduleRefCount.load(), 1) << "the caller holds the only reference";
         void* again = nullptr;
         ASSERT_EQ(object->QueryInterface(kIidClassFactory, &again), S_OK);
@@ -105,7 +105,7 @@ TEST_F(HandlerTest, CreateInstanceRefusals) {
     };
     for (const auto& c : cases) {
         void* p = reinterpret_cast<void*>(uintptr_t(0xBAD));
-        IUnknown* outer = c.aggregate ? static_cast<IUnknown*>(factory.get()) : nullptr;
+        IUnknown* outer = c.aggregate ? static_cast<IUnknown*>(factory.Get()) : nullptr;
         EXPECT_EQ(factory->CreateInstance(outer, c.iid, &p), c.result) << c.name;
         EXPECT_EQ(p, nullptr) << c.name;
         EXPECT_EQ(g_moduleRefCount.load(), 1) << c.name << ": nothing was created";
@@ -117,7 +117,7 @@ TEST_F(HandlerTest, CreateInstanceHandsOutTheAskedFaceWithOneReference) {
     for (const GUID* iid : {&kIidInitializeWithFile, &kIidThumbnailProvider, &kIidUnknown}) {
         void* p = nullptr;
         ASSERT_EQ(factory->CreateInstance(nullptr, *iid, &p), S_OK);
-        ComRef<IUnknown> object(static_cast<IUnknown*>(p));
+        auto object = Adopt<IUnknown>(p);
         EXPECT_EQ(g_moduleRefCount.load(), 2);
         void* viaQuery = nullptr;
         ASSERT_EQ(object->QueryInterface(*iid, &viaQuery), S_OK);
@@ -128,19 +128,19 @@ TEST_F(HandlerTest, CreateInstanceHandsOutTheAskedFaceWithOneReference) {
 
 TEST_F(HandlerTest, ProviderIdentityIsTheThumbnailFace) {
     auto init = NewProvider();
-    auto thumb = ThumbnailFace(init.get());
-    ASSERT_NE(static_cast<void*>(init.get()), static_cast<void*>(thumb.get()));
+    auto thumb = ThumbnailFace(init.Get());
+    ASSERT_NE(static_cast<void*>(init.Get()), static_cast<void*>(thumb.Get()));
     // The second face sits one table pointer after the first.
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(thumb.get()) - reinterpret_cast<uintptr_t>(init.get()),
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(thumb.Get()) - reinterpret_cast<uintptr_t>(init.Get()),
               sizeof(void*));
-    for (IUnknown* face : {static_cast<IUnknown*>(init.get()), static_cast<IUnknown*>(thumb.get())}) {
+    for (IUnknown* face : {static_cast<IUnknown*>(init.Get()), static_cast<IUnknown*>(thumb.Get())}) {
         void* unknown = nullptr;
         ASSERT_EQ(face->QueryInterface(kIidUnknown, &unknown), S_OK);
-        EXPECT_EQ(unknown, static_cast<void*>(thumb.get()));
+        EXPECT_EQ(unknown, static_cast<void*>(thumb.Get()));
         static_cast<IUnknown*>(unknown)->Release();
         void* initFace = nullptr;
         ASSERT_EQ(face->QueryInterface(kIidInitializeWithFile, &initFace), S_OK);
-        EXPECT_EQ(initFace, static_cast<void*>(init.get()));
+        EXPECT_EQ(initFace, static_cast<void*>(init.Get()));
         static_cast<IUnknown*>(initFace)->Release();
         void* none = reinterpret_cast<void*>(uintptr_t(0xBAD));
         const int32_t before = g_moduleRefCount.load();
@@ -152,7 +152,7 @@ TEST_F(HandlerTest, ProviderIdentityIsTheThumbnailFace) {
 
 TEST_F(HandlerTest, BothFacesShareOneCount) {
     auto init = NewProvider();
-    IThumbnailProvider* thumb = ThumbnailFace(init.release()).release();
+    IThumbnailProvider* thumb = ThumbnailFace(init.Detach()).Detach();
     // Two references now, one taken through each face; AddRef on one face and
     // Release on the other balance, and whichever face drops the last frees it.
     EXPECT_EQ(thumb->AddRef(), 3u);

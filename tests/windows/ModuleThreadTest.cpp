@@ -21,15 +21,15 @@ TEST_F(HandlerTest, EightThreadsShareTheClassObjectWhileServerLocksComeAndGo) {
     ASSERT_TRUE(factory);
 
     const wintest::ThreadRun run = wintest::RunWorkersBesideLocker(
-        factory.get(), files, kWorkers, kRoundsPerWorker,
+        factory.Get(), files, kWorkers, kRoundsPerWorker,
         [&](const std::atomic<bool>& stop) {
-            return wintest::LockRounds(factory.get(), DllGetClassObject, DllCanUnloadNow, stop, 1000,
+            return wintest::LockRounds(factory.Get(), DllGetClassObject, DllCanUnloadNow, stop, 1000,
                                        &g_moduleRefCount);
         });
 
     EXPECT_EQ(g_moduleRefCount.load(), 1) << "only the test thread's class object reference may remain";
     EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
-    EXPECT_EQ(factory.release()->Release(), 0u) << "the shared class object had stray references";
+    EXPECT_EQ(factory.Detach()->Release(), 0u) << "the shared class object had stray references";
     EXPECT_EQ(g_moduleRefCount.load(), 0);
     EXPECT_EQ(DllCanUnloadNow(), S_OK);
 

@@ -4,6 +4,7 @@
 #include "RegistrySnapshot.h"
 #include "WinTestSupport.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,16 +22,15 @@ const wchar_t kOtherHandler[] = L"{6D9A11F4-63A1-4B8E-9C55-0B1F2E8D7A10}";
 const wchar_t kOtherPreviewer[] = L"{0E2C6B1D-7F7A-4E61-A0C4-5B3D9E1F2A44}";
 const wchar_t kPreviewSlot[] = L"ShellEx\\{8895b1c6-b41f-4c1c-a562-0d564250836f}";
 
-std::wstring SetupExe() {
+std::wstring BuiltSetupExe() {
     return ProgramFolder() + L"\\TimThumbnailSetup.exe";
 }
-std::wstring DllPath() {
+std::wstring BuiltDll() {
     return ProgramFolder() + L"\\" TIM_DLL_NAME_64;
 }
 // Whether the build made the 32-bit DLL beside the tool (TIM_BUILD_X86).
 constexpr bool kWith32 = TIM_WITH_X86;
-
-std::wstring Dll32Path() {
+std::wstring BuiltDll32() {
     return ProgramFolder() + L"\\" TIM_DLL_NAME_32;
 }
 
@@ -88,13 +88,34 @@ protected:
         ClearTestKeys();
         own32_ = HasOwn32BitView(Root());
         with32_ = kWith32 && own32_;
+        TakeSnapshots();
+        // For all users the programs must lie under Program Files: copies there.
+        if (Root() == HKEY_LOCAL_MACHINE) {
+            installed_.emplace(ProgramFilesFolder());
+            setupExe_ = CopyInto(*installed_, BuiltSetupExe());
+            dll_ = CopyInto(*installed_, BuiltDll());
+            if (kWith32) dll32_ = CopyInto(*installed_, BuiltDll32());
+        }
+    }
+    void TearDown() override { ClearTestKeys(); }
+    void TakeSnapshots() {
         user_ = TakeSnapshot(HKEY_CURRENT_USER);
         machine_ = TakeSnapshot(HKEY_LOCAL_MACHINE);
     }
-    void TearDown() override { ClearTestKeys(); }
 
     HKEY Root() const { return GetParam().root; }
-    RunResult Setup(const wchar_t* command, const std::wstring& program = SetupExe()) const {
+    const std::wstring& SetupExe() const { return setupExe_; }
+    const std::wstring& DllPath() const { return dll_; }
+    const std::wstring& Dll32Path() const { return dll32_; }
+    // Where a test puts copies of the programs for this scope.
+    std::wstring ScratchBase() const {
+        if (Root() == HKEY_LOCAL_MACHINE) return ProgramFilesFolder();
+        wchar_t base[MAX_PATH];
+        GetTempPathW(MAX_PATH, base);
+        return base;
+    }
+    RunResult Setup(const wchar_t* command) const { return Setup(command, SetupExe()); }
+    RunResult Setup(const wchar_t* command, const std::wstring& program) const {
         std::vector<std::wstring> args = {command};
         args.insert(args.end(), GetParam().option.begin(), GetParam().option.end());
         return RunProgram(program, args);
@@ -106,6 +127,8 @@ protected:
     }
 
     RegistrySnapshot user_, machine_;
+    std::optional<TempDir> installed_;
+    std::wstring setupExe_ = BuiltSetupExe(), dll_ = BuiltDll(), dll32_ = BuiltDll32();
     bool own32_ = false;   // this scope has a 32-bit view of its own here
     bool with32_ = false;  // and the 32-bit DLL is built to be registered in it
 };
@@ -143,8 +166,17 @@ TEST_P(SetupTool, InstallWritesEveryKeyAndValueWithItsTypeAndUninstallRemovesThe
             << (e.view == KEY_WOW64_32KEY ? "(32-bit view) " : "") << Utf8(e.key) << " "
             << (e.name ? Utf8(e.name) : std::string("(default)"));
     }
+    // The record of the keys install created, for uninstall: these tests start
+    // with no .tim, SystemFileAssociations\.tim or class key, so those are among them.
+    const RegValue record = ReadValue(Root(), kClassKey, L"CreatedKeys");
+    EXPECT_EQ(record.first, DWORD(REG_MULTI_SZ));
+    const std::wstring recorded =
+        L'\0' + std::wstring(reinterpret_cast<const wchar_t*>(record.second.data()), record.second.size() / 2);
+    for (const std::wstring key : {L".tim", L".tim\\ShellEx", L"SystemFileAssociations\\.tim",
+                                   L"CLSID\\" TIM_CLSID_STRING L"\\InprocServer32"})
+        EXPECT_NE(recorded.find(std::wstring(1, L'\0') + key + L'\0'), std::wstring::npos) << Utf8(key);
     const RegistrySnapshot after = TakeSnapshot(Root());
-    EXPECT_EQ(ValueCount(after, own32_), ValueCount(Before(), own32_) + written) << "nothing else written";
+    EXPECT_EQ(ValueCount(after, own32_), ValueCount(Before(), own32_) + written + 1) << "nothing else written";
     EXPECT_EQ(TakeSnapshot(Root() == HKEY_CURRENT_USER ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER),
               Root() == HKEY_CURRENT_USER ? machine_ : user_)
         << "the other scope is untouched";
@@ -223,7 +255,7 @@ TEST_P(SetupTool, WithoutTheDllBesideItNothingIsRegistered) {
 }
 
 TEST_P(SetupTool, WithoutThe32BitDllOnlyThe64BitOneIsRegisteredAndItSaysSo) {
-    TempDir dir;
+    TempDir dir(ScratchBase());
     const std::wstring program = CopyInto(dir, SetupExe());
     CopyInto(dir, DllPath());
     const RunResult install = Setup(L"install", program);
@@ -238,7 +270,7 @@ TEST_P(SetupTool, WithoutThe32BitDllOnlyThe64BitOneIsRegisteredAndItSaysSo) {
 }
 
 TEST_P(SetupTool, StatusTellsWhereItIsRegisteredAndWhetherTheDllExists) {
-    TempDir dir;
+    TempDir dir(ScratchBase());
     const std::wstring program = CopyInto(dir, SetupExe());
     const std::wstring dll = CopyInto(dir, DllPath());
     const std::wstring dll32 = kWith32 ? CopyInto(dir, Dll32Path()) : std::wstring();
@@ -274,6 +306,29 @@ TEST_P(SetupTool, StatusTellsWhereItIsRegisteredAndWhetherTheDllExists) {
     ExpectRegistryAsBefore();
 }
 
+TEST_P(SetupTool, UninstallKeepsEmptyKeysThatWereThereBeforeInstall) {
+    // Empty keys another program (or the system) made: uninstall must not
+    // take them for its own.
+    for (const wchar_t* path : {L".tim\\ShellEx", L"SystemFileAssociations\\.tim", L"CLSID"}) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(Root(), (kClasses + path).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    TakeSnapshots();
+
+    ASSERT_EQ(Setup(L"install").exitCode, 0u);
+    const RegValue record = ReadValue(Root(), kClassKey, L"CreatedKeys");
+    EXPECT_EQ(record.first, DWORD(REG_MULTI_SZ));
+    const RunResult uninstall = Setup(L"uninstall");
+    ASSERT_EQ(uninstall.exitCode, 0u) << uninstall.output;
+    for (const wchar_t* path : {L".tim\\ShellEx", L"SystemFileAssociations\\.tim", L"CLSID"})
+        EXPECT_TRUE(KeyExists(Root(), kClasses + path)) << Utf8(path);
+    EXPECT_FALSE(KeyExists(Root(), kClasses + L".tim\\" + kThumbnailSlot));
+    ExpectRegistryAsBefore();
+}
+
 INSTANTIATE_TEST_SUITE_P(Scopes, SetupTool,
                          ::testing::Values(ScopeCase{"CurrentUser", HKEY_CURRENT_USER, {}},
                                            ScopeCase{"Machine", HKEY_LOCAL_MACHINE, {L"--machine"}}),
@@ -292,14 +347,47 @@ TEST(SetupToolArguments, BadArgumentsPrintUsageAndExitWith2) {
         {L"--machine", L"install"},
     };
     for (const auto& args : cases) {
-        const RunResult r = RunProgram(SetupExe(), args);
+        const RunResult r = RunProgram(BuiltSetupExe(), args);
         EXPECT_EQ(r.exitCode, 2u) << r.output;
         EXPECT_TRUE(Contains(r.output, "Usage: TimThumbnailSetup install [--machine]")) << r.output;
     }
     EXPECT_EQ(TakeSnapshot(HKEY_CURRENT_USER), user);
     EXPECT_EQ(TakeSnapshot(HKEY_LOCAL_MACHINE), machine);
 
-    const RunResult help = RunProgram(SetupExe(), {L"--help"});
+    const RunResult help = RunProgram(BuiltSetupExe(), {L"--help"});
     EXPECT_EQ(help.exitCode, 0u);
     EXPECT_TRUE(Contains(help.output, "Exit codes: 0 done")) << help.output;
+    const RunResult version = RunProgram(BuiltSetupExe(), {L"--version"});
+    EXPECT_EQ(version.exitCode, 0u);
+    EXPECT_EQ(version.output, "TimThumbnailSetup " + Utf8(TIM_VERSION_TEXT) + "\n");
+}
+
+// Every user's Explorer would load the DLL: from a folder users may change,
+// install --machine refuses and registers nothing. A sibling whose name only
+// starts like Program Files is outside it too.
+TEST(SetupToolMachineRule, InstallForAllUsersRefusesADllOutsideProgramFiles) {
+    ClearTestKeys();
+    const RegistrySnapshot user = TakeSnapshot(HKEY_CURRENT_USER), machine = TakeSnapshot(HKEY_LOCAL_MACHINE);
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring programFiles = ProgramFilesFolder();
+    programFiles.pop_back();
+    const size_t split = programFiles.find_last_of(L'\\') + 1;
+    const struct {
+        std::wstring base, prefix;
+    } places[] = {
+        {temp, L"timthumb-test-"},
+        {programFiles.substr(0, split), programFiles.substr(split) + L"-timthumb-test-"},
+    };
+    for (const auto& place : places) {
+        TempDir dir(place.base, place.prefix);
+        const std::wstring program = CopyInto(dir, BuiltSetupExe());
+        CopyInto(dir, BuiltDll());
+        const RunResult install = RunProgram(program, {L"install", L"--machine"});
+        EXPECT_EQ(install.exitCode, 6u) << Utf8(dir.path()) << ": " << install.output;
+        EXPECT_TRUE(Contains(install.output, "Program Files")) << install.output;
+        EXPECT_TRUE(Contains(install.output, "Nothing was registered")) << install.output;
+        EXPECT_EQ(TakeSnapshot(HKEY_CURRENT_USER), user);
+        EXPECT_EQ(TakeSnapshot(HKEY_LOCAL_MACHINE), machine);
+    }
 }

@@ -14,7 +14,7 @@
 #include <set>
 #include <string>
 
-using wintest::ComRef;
+using wintest::Adopt;
 
 namespace {
 
@@ -118,18 +118,18 @@ TEST(ShippedDll, ExportsDriveAProviderAndReportWhenItMayUnload) {
 
     void* p = nullptr;
     ASSERT_EQ(getClassObject(CLSID_TimThumbnailProvider, kIidClassFactory, &p), S_OK);
-    ComRef<IClassFactory> factory(static_cast<IClassFactory*>(p));
+    auto factory = Adopt<IClassFactory>(p);
     EXPECT_EQ(canUnload(), S_FALSE);
     ASSERT_EQ(factory->CreateInstance(nullptr, kIidInitializeWithFile, &p), S_OK);
-    ComRef<IInitializeWithFile> provider(static_cast<IInitializeWithFile*>(p));
-    factory.reset();
+    auto provider = Adopt<IInitializeWithFile>(p);
+    factory.Reset();
     EXPECT_EQ(canUnload(), S_FALSE);
 
     wintest::TempDir dir;
     const auto file = dir.Write(L"dll.tim", timtest::MakeTim(2, std::nullopt, timtest::Block{3, 2}));
     ASSERT_EQ(provider->Initialize(file.c_str(), 0), S_OK);
     ASSERT_EQ(provider->QueryInterface(kIidThumbnailProvider, &p), S_OK);
-    ComRef<IThumbnailProvider> thumb(static_cast<IThumbnailProvider*>(p));
+    auto thumb = Adopt<IThumbnailProvider>(p);
     HBITMAP bitmap = nullptr;
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
     ASSERT_EQ(thumb->GetThumbnail(96, &bitmap, &alpha), S_OK);
@@ -138,7 +138,7 @@ TEST(ShippedDll, ExportsDriveAProviderAndReportWhenItMayUnload) {
     EXPECT_EQ(dib.height, 2);
     EXPECT_EQ(dib.pixels, std::vector<uint32_t>(6, 0)) << "TIM colour 0 is transparent";
     DeleteObject(bitmap);
-    thumb.reset();
-    provider.reset();
+    thumb.Reset();
+    provider.Reset();
     EXPECT_EQ(canUnload(), S_OK);
 }

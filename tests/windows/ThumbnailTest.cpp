@@ -11,7 +11,7 @@
 #include <random>
 
 using namespace timtest;
-using wintest::ComRef;
+using wintest::ComPtr;
 using wintest::TempDir;
 
 namespace {
@@ -29,10 +29,10 @@ std::vector<uint32_t> Expected(const Bytes& file) {
 class ThumbnailTest : public HandlerTest {
 protected:
     // Initializes a provider on `file` and returns its thumbnail face.
-    ComRef<IThumbnailProvider> Open(const Bytes& file) {
+    ComPtr<IThumbnailProvider> Open(const Bytes& file) {
         auto init = NewProvider();
         EXPECT_EQ(init->Initialize(dir_.Write(L"image.tim", file).c_str(), 0), S_OK);
-        return ThumbnailFace(init.get());
+        return ThumbnailFace(init.Get());
     }
     TempDir dir_;
 };
@@ -126,7 +126,7 @@ TEST_F(ThumbnailTest, EmptyImagesAreRefusedWithoutABitmap) {
 TEST_F(HandlerTest, GetThumbnailBeforeInitializeIsUnexpected) {
     TempDir dir;
     auto init = NewProvider();
-    auto thumb = ThumbnailFace(init.get());
+    auto thumb = ThumbnailFace(init.Get());
     HBITMAP bitmap = reinterpret_cast<HBITMAP>(uintptr_t(0xBAD));
     WTS_ALPHATYPE alpha = WTSAT_ARGB;
     EXPECT_EQ(thumb->GetThumbnail(32, &bitmap, &alpha), E_UNEXPECTED);
@@ -169,7 +169,7 @@ TEST_F(ThumbnailTest, ImagesAboveTwoToTheTwentyFourPixelsAreRefusedBeforeAnyBitm
     for (const auto& c : cases) {
         auto init = NewProvider();
         ASSERT_EQ(init->Initialize(sparse(L"huge.tim", c.mode, c.units, c.rows).c_str(), 0), S_OK) << c.name;
-        auto thumb = ThumbnailFace(init.get());
+        auto thumb = ThumbnailFace(init.Get());
         HBITMAP bitmap = reinterpret_cast<HBITMAP>(uintptr_t(0xBAD));
         WTS_ALPHATYPE alpha = WTSAT_ARGB;
         const auto started = std::chrono::steady_clock::now();

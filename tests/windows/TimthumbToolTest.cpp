@@ -52,13 +52,13 @@ Bitmap DllBitmap(const std::wstring& path) {
         reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
     void* p = nullptr;
     if (getClassObject && getClassObject(CLSID_TimThumbnailProvider, kIidClassFactory, &p) == S_OK) {
-        ComRef<IClassFactory> factory(static_cast<IClassFactory*>(p));
+        auto factory = Adopt<IClassFactory>(p);
         if (factory->CreateInstance(nullptr, kIidInitializeWithFile, &p) == S_OK) {
-            ComRef<IInitializeWithFile> init(static_cast<IInitializeWithFile*>(p));
+            auto init = Adopt<IInitializeWithFile>(p);
             HBITMAP bitmap = nullptr;
             WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
             if (init->Initialize(path.c_str(), 0) == S_OK && init->QueryInterface(kIidThumbnailProvider, &p) == S_OK) {
-                ComRef<IThumbnailProvider> thumb(static_cast<IThumbnailProvider*>(p));
+                auto thumb = Adopt<IThumbnailProvider>(p);
                 if (thumb->GetThumbnail(256, &bitmap, &alpha) == S_OK) {
                     const DibContents dib = ReadDib(bitmap);
                     out.width = dib.width;
@@ -91,7 +91,7 @@ Png ReadPng(const std::wstring& path) {
         ADD_FAILURE() << "no WIC factory: " << std::hex << hr;
         return png;
     }
-    ComRef<IWICImagingFactory> factory(static_cast<IWICImagingFactory*>(p));
+    auto factory = Adopt<IWICImagingFactory>(p);
     IWICBitmapDecoder* decoder = nullptr;
     hr = factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
                                             &decoder);
@@ -99,14 +99,14 @@ Png ReadPng(const std::wstring& path) {
         ADD_FAILURE() << "cannot decode " << Utf8(path) << ": " << std::hex << hr;
         return png;
     }
-    ComRef<IWICBitmapDecoder> decoderRef(decoder);
+    auto decoderRef = Adopt<IWICBitmapDecoder>(decoder);
     IWICBitmapFrameDecode* frame = nullptr;
     decoder->GetContainerFormat(&png.container);
     if (FAILED(decoder->GetFrame(0, &frame))) {
         ADD_FAILURE() << "no frame";
         return png;
     }
-    ComRef<IWICBitmapFrameDecode> frameRef(frame);
+    auto frameRef = Adopt<IWICBitmapFrameDecode>(frame);
     frame->GetSize(&png.width, &png.height);
     frame->GetPixelFormat(&png.format);
     png.pixels.resize(size_t(png.width) * png.height);
@@ -156,21 +156,26 @@ protected:
 };
 
 // Installs the handler machine-wide with the registration tool, the one place
-// Wine's COM looks, and removes it again.
+// Wine's COM looks, from copies under Program Files (the only place it
+// registers from for all users), and removes it again.
 class MachineInstall {
 public:
-    MachineInstall() {
-        const RunResult r = RunProgram(ProgramPath(L"TimThumbnailSetup.exe"), {L"install", L"--machine"});
+    MachineInstall() : dir_(ProgramFilesFolder()) {
+        setup_ = CopyInto(dir_, ProgramPath(L"TimThumbnailSetup.exe"));
+        CopyInto(dir_, kDll);
+        const RunResult r = RunProgram(setup_, {L"install", L"--machine"});
         ok_ = r.exitCode == 0;
         EXPECT_TRUE(ok_) << r.output;
     }
     ~MachineInstall() {
-        const RunResult r = RunProgram(ProgramPath(L"TimThumbnailSetup.exe"), {L"uninstall", L"--machine"});
+        const RunResult r = RunProgram(setup_, {L"uninstall", L"--machine"});
         EXPECT_EQ(r.exitCode, 0u) << r.output;
     }
     bool ok() const { return ok_; }
 
 private:
+    TempDir dir_;
+    std::wstring setup_;
     bool ok_ = false;
 };
 

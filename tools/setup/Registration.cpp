@@ -3,6 +3,8 @@
 #include "Guids.h"
 #include "Registry.h"
 
+#include <algorithm>
+
 namespace {
 
 const wchar_t kClasses[] = L"Software\\Classes";
@@ -15,6 +17,9 @@ const wchar_t kThumbnailSlot[] = L"ShellEx\\{e357fccd-a995-4576-b01f-234630154e9
 // Without it Explorer does not use a handler that initialises from a file path.
 const wchar_t kDisableIsolation[] = L"DisableProcessIsolation";
 const wchar_t kThreadingModel[] = L"ThreadingModel";
+// Under the class key: every key install created (paths below Software\Classes),
+// so that uninstall deletes those and no key that was there before.
+const wchar_t kCreatedKeys[] = L"CreatedKeys";
 
 // Both places, so that the handler still applies when another program owns
 // the .tim association. `rememberAs` is the value under the class key that
@@ -70,22 +75,46 @@ LSTATUS DeleteValue(HKEY key, const wchar_t* name) {
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
-// Deletes `path` and then each parent below Software\Classes, for as long as
-// the key holds neither values nor subkeys.
-LSTATUS PruneEmptyKeys(HKEY classes, std::wstring path, REGSAM view = KEY_WOW64_64KEY) {
-    for (;;) {
-        {
-            reg::Key key;
-            const LSTATUS status = key.Open(classes, path, KEY_READ | view);
-            if (status == ERROR_SUCCESS && !reg::IsEmpty(key.get())) return ERROR_SUCCESS;
-            if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
-        }
-        const LSTATUS status = RegDeleteKeyExW(classes, path.c_str(), view, 0);
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return status;
-        const size_t slash = path.rfind(L'\\');
-        if (slash == std::wstring::npos) return ERROR_SUCCESS;
-        path.resize(slash);
+// Opens `path` below `classes`, creating it one level at a time so that each
+// key this call creates (and only those) is added to `created`.
+LSTATUS CreatePath(HKEY classes, const std::wstring& path, reg::Key& key, std::vector<std::wstring>& created) {
+    for (size_t end = 0; end != std::wstring::npos;) {
+        end = path.find(L'\\', end + 1);
+        const std::wstring level = path.substr(0, end);
+        DWORD disposition = 0;
+        const LSTATUS status = key.Create(classes, level, KEY_READ | KEY_WRITE, &disposition);
+        if (status != ERROR_SUCCESS) return status;
+        if (disposition == REG_CREATED_NEW_KEY) created.push_back(level);
     }
+    return ERROR_SUCCESS;
+}
+
+// The record of created keys; empty when absent (a registration made before
+// install kept a record) or not a list.
+std::vector<std::wstring> ReadCreatedKeys(HKEY cls) {
+    reg::Value v;
+    if (reg::Read(cls, kCreatedKeys, v) != ERROR_SUCCESS || !v.present || v.type != REG_MULTI_SZ) return {};
+    return reg::Strings(v);
+}
+
+// Deepest first, so that a key's subkeys go before it.
+void SortDeepestFirst(std::vector<std::wstring>& paths) {
+    const auto depth = [](const std::wstring& p) { return std::count(p.begin(), p.end(), L'\\'); };
+    std::stable_sort(paths.begin(), paths.end(),
+                     [&](const std::wstring& a, const std::wstring& b) { return depth(a) > depth(b); });
+}
+
+// Deletes the key at `path` when it holds neither values nor subkeys.
+LSTATUS DeleteIfEmpty(HKEY classes, const std::wstring& path) {
+    {
+        reg::Key key;
+        const LSTATUS status = key.Open(classes, path, KEY_READ);
+        if (status == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+        if (status != ERROR_SUCCESS) return status;
+        if (!reg::IsEmpty(key.get())) return ERROR_SUCCESS;
+    }
+    const LSTATUS status = RegDeleteKeyW(classes, path.c_str());
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
 bool FileExists(const std::wstring& path) {
@@ -113,7 +142,9 @@ bool HasOwn32BitView(RegistrationResult& r, Scope scope, bool& own) {
     return Check(r, RegDeleteKeyExW(RootKey(scope), path.c_str(), KEY_WOW64_64KEY, 0), scope, probe);
 }
 
-// The class key and its server key for one build, in that build's view.
+// The class key and its server key for the 32-bit build, in its view. The
+// 64-bit build's keys, the shared entries and the record of created keys are
+// written by Install itself.
 bool InstallClass(RegistrationResult& r, Scope scope, const HandlerBuild& build, const std::wstring& dllPath) {
     const REGSAM access = KEY_READ | KEY_WRITE | build.view;
     reg::Key classes, cls, server;
@@ -136,8 +167,10 @@ bool InstallClass(RegistrationResult& r, Scope scope, const HandlerBuild& build,
     return true;
 }
 
-// The class key and its server key for one build; absent keys are no error.
-bool UninstallClass(RegistrationResult& r, Scope scope, const HandlerBuild& build) {
+// The 32-bit build's class key and server key, in its view: the values
+// install wrote, then the two keys, which name this handler alone, when empty.
+bool UninstallClass32(RegistrationResult& r, Scope scope) {
+    const HandlerBuild& build = kBuild32;
     const REGSAM access = KEY_READ | KEY_WRITE | build.view;
     reg::Key classes;
     LSTATUS status = classes.Open(RootKey(scope), kClasses, access);
@@ -156,12 +189,20 @@ bool UninstallClass(RegistrationResult& r, Scope scope, const HandlerBuild& buil
                 !Check(r, DeleteValue(server.get(), kThreadingModel), scope, kServerKey, build))
                 return false;
         }
-        for (const wchar_t* name : {static_cast<const wchar_t*>(nullptr), kDisableIsolation,
-                                    kAssociations[0].rememberAs, kAssociations[1].rememberAs}) {
+        for (const wchar_t* name : {static_cast<const wchar_t*>(nullptr), kDisableIsolation}) {
             if (!Check(r, DeleteValue(cls.get(), name), scope, kClassKey, build)) return false;
         }
     }
-    if (!Check(r, PruneEmptyKeys(classes.get(), kServerKey, build.view), scope, kServerKey, build)) return false;
+    for (const wchar_t* own : {kServerKey, kClassKey}) {
+        reg::Key key;
+        status = key.Open(classes.get(), own, KEY_READ | build.view);
+        if (status == ERROR_FILE_NOT_FOUND) continue;
+        if (!Check(r, status, scope, own, build)) return false;
+        if (!reg::IsEmpty(key.get())) continue;
+        key = reg::Key();
+        status = RegDeleteKeyExW(classes.get(), own, build.view, 0);
+        if (status != ERROR_FILE_NOT_FOUND && !Check(r, status, scope, own, build)) return false;
+    }
     r.changes.push_back(L"removed " + std::wstring(kClassKey) + build.viewName);
     return true;
 }
@@ -222,29 +263,31 @@ std::wstring ScopeRoot(Scope scope) {
 
 RegistrationResult Install(Scope scope, const std::wstring& dllPath, const std::wstring& dll32Path) {
     RegistrationResult r;
-    if (!InstallClass(r, scope, kBuild64, dllPath)) return r;
-    if (!dll32Path.empty()) {
-        bool own = false;
-        if (!HasOwn32BitView(r, scope, own)) return r;
-        if (!own) {
-            r.notes.push_back(L"the 32-bit DLL is not registered: " + ScopeRoot(scope) +
-                              L" has no 32-bit view of its own on this system");
-        } else if (!InstallClass(r, scope, kBuild32, dll32Path)) {
-            return r;
-        }
-    }
+    reg::Key classes;
+    if (!Check(r, classes.Create(RootKey(scope), kClasses, KEY_READ | KEY_WRITE), scope, L"")) return r;
 
-    // The shared entries; the 64-bit class key remembers what they replace.
-    const REGSAM access = KEY_READ | KEY_WRITE | KEY_WOW64_64KEY;
-    reg::Key classes, cls;
-    if (!Check(r, classes.Create(RootKey(scope), kClasses, access), scope, L"") ||
-        !Check(r, cls.Open(classes.get(), kClassKey, access), scope, kClassKey))
+    std::vector<std::wstring> created;
+    reg::Key cls, server;
+    bool changed = false;
+    if (!Check(r, CreatePath(classes.get(), kClassKey, cls, created), scope, kClassKey) ||
+        !Check(r, Ensure(cls.get(), nullptr, reg::String(kClassName), changed), scope, kClassKey) ||
+        !Check(r, Ensure(cls.get(), kDisableIsolation, reg::Dword(1), changed), scope, kClassKey))
         return r;
+    if (changed) r.changes.push_back(L"wrote " + std::wstring(kClassKey) + L" (" + kClassName + L", " +
+                                     kDisableIsolation + L" 1)");
+    changed = false;
+    if (!Check(r, CreatePath(classes.get(), kServerKey, server, created), scope, kServerKey) ||
+        !Check(r, Ensure(server.get(), nullptr, reg::String(dllPath), changed), scope, kServerKey) ||
+        !Check(r, Ensure(server.get(), kThreadingModel, reg::String(L"Apartment"), changed), scope, kServerKey))
+        return r;
+    if (changed) r.changes.push_back(L"wrote " + std::wstring(kServerKey) + L" = " + dllPath + L" (" +
+                                     kThreadingModel + L" Apartment)");
+
     for (const Association& a : kAssociations) {
         const std::wstring path = SlotPath(a);
         reg::Key slot;
         reg::Value current;
-        if (!Check(r, slot.Create(classes.get(), path, access), scope, path) ||
+        if (!Check(r, CreatePath(classes.get(), path, slot, created), scope, path) ||
             !Check(r, reg::Read(slot.get(), nullptr, current), scope, path))
             return r;
         if (NamesThisHandler(current)) continue;
@@ -256,65 +299,108 @@ RegistrationResult Install(Scope scope, const std::wstring& dllPath, const std::
         if (!Check(r, reg::Write(slot.get(), nullptr, reg::String(TIM_CLSID_STRING)), scope, path)) return r;
         r.changes.push_back(L"wrote " + path + L" = " TIM_CLSID_STRING + note);
     }
+
+    // Added to what an earlier install recorded: running install again must
+    // not forget keys the first run made.
+    std::vector<std::wstring> record = ReadCreatedKeys(cls.get());
+    for (const auto& path : created) {
+        if (std::find(record.begin(), record.end(), path) == record.end()) record.push_back(path);
+    }
+    bool recordChanged = false;
+    if (!Check(r, Ensure(cls.get(), kCreatedKeys, reg::MultiString(record), recordChanged), scope, kClassKey))
+        return r;
+
+    if (dll32Path.empty()) return r;
+    bool own = false;
+    if (!HasOwn32BitView(r, scope, own)) return r;
+    if (!own) {
+        r.notes.push_back(L"the 32-bit DLL is not registered: " + ScopeRoot(scope) +
+                          L" has no 32-bit view of its own on this system");
+        return r;
+    }
+    InstallClass(r, scope, kBuild32, dll32Path);
     return r;
 }
 
 RegistrationResult Uninstall(Scope scope) {
     RegistrationResult r;
-    const REGSAM access = KEY_READ | KEY_WRITE | KEY_WOW64_64KEY;
     reg::Key classes;
-    LSTATUS status = classes.Open(RootKey(scope), kClasses, access);
+    LSTATUS status = classes.Open(RootKey(scope), kClasses, KEY_READ | KEY_WRITE);
     if (status == ERROR_FILE_NOT_FOUND) return r;
     if (!Check(r, status, scope, L"")) return r;
 
-    // The 64-bit class key, if present, holds the entries install replaced.
+    // The class key, if present, holds the entries install replaced and the
+    // keys it created.
     reg::Key cls;
-    status = cls.Open(classes.get(), kClassKey, access);
+    status = cls.Open(classes.get(), kClassKey, KEY_READ | KEY_WRITE);
     if (status != ERROR_FILE_NOT_FOUND && !Check(r, status, scope, kClassKey)) return r;
+    // Without a record (a registration by an older TimThumbnailSetup) only the
+    // class's own keys go: any other key may have been there before install.
+    std::vector<std::wstring> prune = cls.get() ? ReadCreatedKeys(cls.get()) : std::vector<std::wstring>();
 
     for (const Association& a : kAssociations) {
         const std::wstring path = SlotPath(a);
-        {
-            reg::Key slot;
-            status = slot.Open(classes.get(), path, access);
-            if (status == ERROR_FILE_NOT_FOUND) continue;
-            reg::Value current, replaced;
-            if (!Check(r, status, scope, path) || !Check(r, reg::Read(slot.get(), nullptr, current), scope, path))
-                return r;
-            if (!NamesThisHandler(current)) {
-                if (current.present) r.notes.push_back(L"kept " + path + L": it names another handler, " +
-                                                       Describe(current));
-                continue;
-            }
-            if (cls.get() && !Check(r, reg::Read(cls.get(), a.rememberAs, replaced), scope, kClassKey)) return r;
-            if (replaced.present) {
-                if (!Check(r, reg::Write(slot.get(), nullptr, replaced), scope, path)) return r;
-                r.changes.push_back(L"restored " + path + L" = " + Describe(replaced));
-                continue;
-            }
-            if (!Check(r, DeleteValue(slot.get(), nullptr), scope, path)) return r;
-            r.changes.push_back(L"removed " + path);
+        reg::Key slot;
+        status = slot.Open(classes.get(), path, KEY_READ | KEY_WRITE);
+        if (status == ERROR_FILE_NOT_FOUND) continue;
+        reg::Value current, replaced;
+        if (!Check(r, status, scope, path) || !Check(r, reg::Read(slot.get(), nullptr, current), scope, path))
+            return r;
+        if (!NamesThisHandler(current)) {
+            if (current.present) r.notes.push_back(L"kept " + path + L": it names another handler, " +
+                                                   Describe(current));
+            continue;
         }
-        if (!Check(r, PruneEmptyKeys(classes.get(), path), scope, path)) return r;
+        if (cls.get() && !Check(r, reg::Read(cls.get(), a.rememberAs, replaced), scope, kClassKey)) return r;
+        if (replaced.present) {
+            if (!Check(r, reg::Write(slot.get(), nullptr, replaced), scope, path)) return r;
+            r.changes.push_back(L"restored " + path + L" = " + Describe(replaced));
+            continue;
+        }
+        if (!Check(r, DeleteValue(slot.get(), nullptr), scope, path)) return r;
+        r.changes.push_back(L"removed " + path);
     }
 
-    cls = reg::Key();
-    for (const HandlerBuild* build : kBuilds) {
-        if (!UninstallClass(r, scope, *build)) return r;
+    if (cls.get()) {
+        reg::Key server;
+        status = server.Open(classes.get(), kServerKey, KEY_READ | KEY_WRITE);
+        if (status != ERROR_FILE_NOT_FOUND) {
+            if (!Check(r, status, scope, kServerKey) ||
+                !Check(r, DeleteValue(server.get(), nullptr), scope, kServerKey) ||
+                !Check(r, DeleteValue(server.get(), kThreadingModel), scope, kServerKey))
+                return r;
+        }
+        server = reg::Key();
+        for (const wchar_t* name : {static_cast<const wchar_t*>(nullptr), kDisableIsolation,
+                                    kAssociations[0].rememberAs, kAssociations[1].rememberAs, kCreatedKeys}) {
+            if (!Check(r, DeleteValue(cls.get(), name), scope, kClassKey)) return r;
+        }
+        cls = reg::Key();
+        r.changes.push_back(L"removed " + std::wstring(kClassKey));
+        // The class's own keys name this handler alone; they go whenever empty.
+        for (const wchar_t* own : {kServerKey, kClassKey}) {
+            if (std::find(prune.begin(), prune.end(), own) == prune.end()) prune.push_back(own);
+        }
     }
+    SortDeepestFirst(prune);
+    for (const auto& path : prune) {
+        if (!Check(r, DeleteIfEmpty(classes.get(), path), scope, path)) return r;
+    }
+    UninstallClass32(r, scope);
     return r;
 }
 
 std::vector<std::wstring> Status(Scope scope, LSTATUS& status) {
     std::vector<std::wstring> lines;
     reg::Key classes;
-    status = classes.Open(RootKey(scope), kClasses, KEY_READ | KEY_WOW64_64KEY);
+    status = classes.Open(RootKey(scope), kClasses, KEY_READ);
     if (status == ERROR_FILE_NOT_FOUND) {
         status = ERROR_SUCCESS;
         lines.push_back(L"nothing registered");
         return lines;
     }
     if (status != ERROR_SUCCESS) return lines;
+
     for (const HandlerBuild* build : kBuilds) {
         status = ClassStatus(scope, *build, lines);
         if (status != ERROR_SUCCESS) return lines;
@@ -325,8 +411,7 @@ std::vector<std::wstring> Status(Scope scope, LSTATUS& status) {
         const std::wstring path = SlotPath(a);
         reg::Key slot;
         reg::Value current;
-        if (slot.Open(classes.get(), path, KEY_READ | KEY_WOW64_64KEY) == ERROR_SUCCESS)
-            reg::Read(slot.get(), nullptr, current);
+        if (slot.Open(classes.get(), path, KEY_READ) == ERROR_SUCCESS) reg::Read(slot.get(), nullptr, current);
         if (!current.present)
             lines.push_back(path + L": not set");
         else if (NamesThisHandler(current))

@@ -27,9 +27,10 @@ public:
         Close();
         return RegOpenKeyExW(parent, path.c_str(), 0, access, &key_);
     }
-    LSTATUS Create(HKEY parent, const std::wstring& path, REGSAM access) {
+    // `disposition`, when given, tells whether the key was new (REG_CREATED_NEW_KEY).
+    LSTATUS Create(HKEY parent, const std::wstring& path, REGSAM access, DWORD* disposition = nullptr) {
         Close();
-        return RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, access, nullptr, &key_, nullptr);
+        return RegCreateKeyExW(parent, path.c_str(), 0, nullptr, 0, access, nullptr, &key_, disposition);
     }
     HKEY get() const { return key_; }
 
@@ -92,6 +93,36 @@ inline Value Dword(DWORD number) {
     const auto* bytes = reinterpret_cast<const BYTE*>(&number);
     v.data.assign(bytes, bytes + sizeof number);
     return v;
+}
+
+// A REG_MULTI_SZ value: each string with its NUL, then the closing NUL.
+inline Value MultiString(const std::vector<std::wstring>& texts) {
+    std::wstring joined;
+    for (const auto& t : texts) joined += t + L'\0';
+    joined += L'\0';
+    Value v;
+    v.present = true;
+    v.type = REG_MULTI_SZ;
+    const auto* bytes = reinterpret_cast<const BYTE*>(joined.data());
+    v.data.assign(bytes, bytes + joined.size() * sizeof(wchar_t));
+    return v;
+}
+
+// The non-empty strings of a REG_MULTI_SZ value (a missing final NUL tolerated).
+inline std::vector<std::wstring> Strings(const Value& v) {
+    std::vector<std::wstring> out;
+    std::wstring current;
+    for (size_t i = 0; i + 1 < v.data.size(); i += 2) {
+        const wchar_t c = wchar_t(v.data[i] | (v.data[i + 1] << 8));
+        if (c != L'\0') {
+            current += c;
+        } else if (!current.empty()) {
+            out.push_back(current);
+            current.clear();
+        }
+    }
+    if (!current.empty()) out.push_back(current);
+    return out;
 }
 
 // The text of a string value up to its first NUL; empty for other types.

@@ -13,6 +13,7 @@ enum ExitCode : int {
     kExitDllMissing = 3,
     kExitAccessDenied = 4,
     kExitRegistryError = 5,
+    kExitUnsafeFolder = 6,
 };
 
 
@@ -20,6 +21,7 @@ const wchar_t kUsage[] =
     L"Usage: TimThumbnailSetup install [--machine]\n"
     L"       TimThumbnailSetup uninstall [--machine]\n"
     L"       TimThumbnailSetup status\n"
+    L"       TimThumbnailSetup --version\n"
     L"\n"
     L"install    registers TimThumbnailHandler.dll, which must sit beside this program,\n"
     L"           as the thumbnail handler for .tim files, and TimThumbnailHandler32.dll,\n"
@@ -27,10 +29,12 @@ const wchar_t kUsage[] =
     L"uninstall  removes that registration and nothing else\n"
     L"status     shows what is registered for the current user and for all users\n"
     L"--machine  for all users (HKLM, needs an administrator prompt) instead of the\n"
-    L"           current user only (HKCU, no administrator rights needed)\n"
+    L"           current user only (HKCU, no administrator rights needed); install\n"
+    L"           --machine needs the folder under Program Files\n"
     L"\n"
     L"Exit codes: 0 done (also when there was nothing to change), 2 bad arguments,\n"
-    L"3 the DLL is not beside this program, 4 access denied, 5 other registry error.";
+    L"3 the DLL is not beside this program, 4 access denied, 5 other registry error,\n"
+    L"6 install --machine from a folder outside Program Files.";
 
 std::wstring Who(Scope scope) {
     return scope == Scope::Machine ? L"all users" : L"the current user";
@@ -57,6 +61,31 @@ bool FileExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The full, long form of a path, for comparing folders; the path itself when
+// it cannot be resolved.
+std::wstring Normalised(const std::wstring& path) {
+    wchar_t full[32768], longForm[32768];
+    const DWORD n = GetFullPathNameW(path.c_str(), 32768, full, nullptr);
+    if (n == 0 || n >= 32768) return path;
+    const DWORD m = GetLongPathNameW(full, longForm, 32768);
+    return m == 0 || m >= 32768 ? std::wstring(full) : std::wstring(longForm);
+}
+
+// True when `path` lies inside the 64-bit Program Files folder, where only
+// administrators and SYSTEM may write.
+bool UnderProgramFiles(const std::wstring& path) {
+    wchar_t* known = nullptr;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &known))) return false;
+    std::wstring folder = Normalised(known);
+    CoTaskMemFree(known);
+    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    folder += L'\\';  // C:\Program Files Evil\ must not pass for C:\Program Files\.
+    const std::wstring file = Normalised(path);
+    return !folder.empty() && file.size() > folder.size() &&
+           CompareStringOrdinal(file.c_str(), int(folder.size()), folder.c_str(), int(folder.size()), TRUE) ==
+               CSTR_EQUAL;
+}
+
 std::wstring BesideThisProgram(const HandlerBuild& build) {
     return console::FolderOf(console::ProgramPath()) + L"\\" + build.dllName;
 }
@@ -67,6 +96,16 @@ int RunInstall(Scope scope) {
         console::Err(L"TimThumbnailSetup: " + dll + L" not found. The handler DLL must sit beside this program; "
                      L"nothing was registered.");
         return kExitDllMissing;
+    }
+    // Every user's Explorer, administrators' elevated dialogs included, would
+    // load the DLL: it must lie where other users cannot replace it.
+    if (scope == Scope::Machine && !UnderProgramFiles(dll)) {
+        console::Err(L"TimThumbnailSetup: refusing to register " + dll + L" for all users: every user's "
+                     L"Explorer, administrators' elevated dialogs included, would load a DLL from a folder that "
+                     L"users without administrator rights may be able to change. Put the folder under Program "
+                     L"Files, e.g. C:\\Program Files\\TIM Thumbnail Handler\\, and run install --machine from "
+                     L"there, or install the MSI package with ALLUSERS=1. Nothing was registered.");
+        return kExitUnsafeFolder;
     }
     const std::wstring dll32 = BesideThisProgram(kBuild32);
     const bool has32 = FileExists(dll32);
@@ -126,6 +165,10 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring command = argc > 1 ? argv[1] : L"";
     if (argc == 2 && (command == L"--help" || command == L"-h" || command == L"/?")) {
         console::Out(kUsage);
+        return kExitOk;
+    }
+    if (argc == 2 && command == L"--version") {
+        console::Out(L"TimThumbnailSetup " TIM_VERSION_TEXT);
         return kExitOk;
     }
     const bool machine = argc == 3 && std::wstring(argv[2]) == L"--machine";

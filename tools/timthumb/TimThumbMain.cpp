@@ -2,6 +2,8 @@
 // shell does and writes it as a PNG with alpha.
 #include "Console.h"
 #include "Guids.h"
+#include "Handles.h"
+#include "Platform.h"
 #include "PngWriter.h"
 #include "StraightAlpha.h"
 #include "TimSummary.h"
@@ -9,9 +11,11 @@
 #include <objbase.h>
 #include <propsys.h>
 #include <thumbcache.h>
+#include <wrl/client.h>
 
-#include <memory>
 #include <vector>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -27,6 +31,7 @@ enum ExitCode : int {
 
 const wchar_t kUsage[] =
     L"Usage: timthumb [--size N] [--dll PATH] input.tim output.png\n"
+    L"       timthumb --version\n"
     L"\n"
     L"Asks the TIM thumbnail handler for the thumbnail of input.tim, as Explorer does,\n"
     L"and writes it to output.png (32-bit with alpha). Prints the image's size and format.\n"
@@ -108,14 +113,6 @@ std::wstring Widen(const std::string& s) {
     return std::wstring(s.begin(), s.end());  // the summary texts are ASCII
 }
 
-struct ComReleaser {
-    void operator()(IUnknown* p) const {
-        if (p) p->Release();
-    }
-};
-template <class T>
-using ComPtr = std::unique_ptr<T, ComReleaser>;
-
 // The whole program once COM is up; separate so that every reference is
 // released before COM shuts down.
 int Run(const Options& options) {
@@ -138,35 +135,28 @@ int Run(const Options& options) {
     }
     TimSummary summary;
     {
-        HANDLE file = CreateFileW(inputPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
+        const handles::File file(OpenFileForRead(inputPath.c_str()));
+        LARGE_INTEGER size{};
+        if (!file || !GetFileSizeEx(file.get(), &size)) {
             console::Err(input + L": cannot read it: " + console::ErrorText(GetLastError()));
             return kExitInputUnreadable;
         }
-        LARGE_INTEGER size{};
-        GetFileSizeEx(file, &size);
-        HANDLE mapping = size.QuadPart ? CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr) : nullptr;
-        const void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+        // An empty file cannot be mapped; it is summarised as zero bytes.
+        const handles::View view(size.QuadPart ? MapWholeFile(file.get()) : nullptr);
         if (size.QuadPart && !view) {
-            const DWORD error = GetLastError();
-            if (mapping) CloseHandle(mapping);
-            CloseHandle(file);
-            console::Err(input + L": cannot read it: " + console::ErrorText(error));
+            console::Err(input + L": cannot read it: " + console::ErrorText(GetLastError()));
             return kExitInputUnreadable;
         }
-        summary = SummarizeTim(static_cast<const uint8_t*>(view), view ? uint64_t(size.QuadPart) : 0);
-        if (view) UnmapViewOfFile(view);
-        if (mapping) CloseHandle(mapping);
-        CloseHandle(file);
+        summary = SummarizeTim(static_cast<const uint8_t*>(view.get()), view ? uint64_t(size.QuadPart) : 0);
     }
 
     // The provider: by class through COM as the shell creates it, or straight
     // from the named DLL's class object.
-    void* p = nullptr;
+    ComPtr<IInitializeWithFile> init;
     HRESULT hr = S_OK;
     if (options.dll.empty()) {
-        hr = CoCreateInstance(CLSID_TimThumbnailProvider, nullptr, CLSCTX_INPROC_SERVER, kIidInitializeWithFile, &p);
+        hr = CoCreateInstance(CLSID_TimThumbnailProvider, nullptr, CLSCTX_INPROC_SERVER, kIidInitializeWithFile,
+                              &init);
         if (hr == REGDB_E_CLASSNOTREG) {
             console::Err(L"timthumb: the TIM thumbnail handler is not registered: run TimThumbnailSetup install "
                          L"(for all users: --machine), or name the DLL with --dll");
@@ -193,21 +183,19 @@ int Run(const Options& options) {
             console::Err(L"timthumb: " + options.dll + L" is not a COM server (no DllGetClassObject)");
             return kExitNoHandler;
         }
-        hr = getClassObject(CLSID_TimThumbnailProvider, kIidClassFactory, &p);
+        ComPtr<IClassFactory> factory;
+        hr = getClassObject(CLSID_TimThumbnailProvider, kIidClassFactory, &factory);
         if (FAILED(hr)) {
             console::Err(L"timthumb: " + options.dll + L" does not serve the TIM thumbnail class: " +
                          console::ErrorText(DWORD(hr)));
             return kExitNoHandler;
         }
-        ComPtr<IClassFactory> factory(static_cast<IClassFactory*>(p));
-        p = nullptr;
-        hr = factory->CreateInstance(nullptr, kIidInitializeWithFile, &p);
+        hr = factory->CreateInstance(nullptr, kIidInitializeWithFile, &init);
         if (FAILED(hr)) {
             console::Err(L"timthumb: " + options.dll + L" cannot create a provider: " + console::ErrorText(DWORD(hr)));
             return kExitNoHandler;
         }
     }
-    ComPtr<IInitializeWithFile> init(static_cast<IInitializeWithFile*>(p));
 
     hr = init->Initialize(inputPath.c_str(), STGM_READ);
     if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
@@ -221,16 +209,16 @@ int Run(const Options& options) {
         return kExitRefused;
     }
 
-    p = nullptr;
-    hr = init->QueryInterface(kIidThumbnailProvider, &p);
+    ComPtr<IThumbnailProvider> thumbnails;
+    hr = init->QueryInterface(kIidThumbnailProvider, &thumbnails);
     if (FAILED(hr)) {
         console::Err(L"timthumb: the handler has no IThumbnailProvider: " + console::ErrorText(DWORD(hr)));
         return kExitOtherFailure;
     }
-    ComPtr<IThumbnailProvider> thumbnails(static_cast<IThumbnailProvider*>(p));
-    HBITMAP bitmap = nullptr;
+    HBITMAP raw = nullptr;
     WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
-    hr = thumbnails->GetThumbnail(options.size, &bitmap, &alpha);
+    hr = thumbnails->GetThumbnail(options.size, &raw, &alpha);
+    const handles::Bitmap bitmap(raw);
     if (FAILED(hr) || !bitmap) {
         const bool empty = summary.accepted && (summary.width == 0 || summary.height == 0);
         console::Err(input + L": refused: " +
@@ -241,10 +229,9 @@ int Run(const Options& options) {
     }
 
     DIBSECTION dib{};
-    const bool readable = GetObjectW(bitmap, sizeof dib, &dib) == int(sizeof dib) && dib.dsBm.bmBits &&
+    const bool readable = GetObjectW(bitmap.get(), sizeof dib, &dib) == int(sizeof dib) && dib.dsBm.bmBits &&
                           dib.dsBmih.biBitCount == 32 && dib.dsBm.bmWidth > 0 && dib.dsBm.bmHeight > 0;
     if (!readable) {
-        DeleteObject(bitmap);
         console::Err(L"timthumb: the handler returned a bitmap that is not a 32-bit DIB section");
         return kExitOtherFailure;
     }
@@ -252,7 +239,6 @@ int Run(const Options& options) {
     std::vector<uint32_t> pixels(size_t(width) * height);
     ToStraightTopDown(static_cast<const uint8_t*>(dib.dsBm.bmBits), size_t(dib.dsBm.bmWidthBytes), width, height,
                       dib.dsBmih.biHeight > 0, alpha == WTSAT_ARGB, pixels.data());
-    DeleteObject(bitmap);
 
     const std::wstring outputPath = FullPath(options.output);
     hr = WritePng(outputPath, pixels.data(), width, height);
@@ -275,6 +261,10 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 2 && (std::wstring(argv[1]) == L"--help" || std::wstring(argv[1]) == L"-h" ||
                       std::wstring(argv[1]) == L"/?")) {
         console::Out(kUsage);
+        return kExitOk;
+    }
+    if (argc == 2 && std::wstring(argv[1]) == L"--version") {
+        console::Out(L"timthumb " TIM_VERSION_TEXT);
         return kExitOk;
     }
     Options options;

@@ -4,6 +4,7 @@
 #include "WinTestSupport.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -80,6 +81,16 @@ inline std::wstring CopyInto(TempDir& dir, const std::wstring& source) {
     EXPECT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE)) << Utf8(source);
     dir.Track(target);
     return target;
+}
+
+// The 64-bit Program Files folder, with a closing backslash: the one place
+// TimThumbnailSetup install --machine registers a DLL from.
+inline std::wstring ProgramFilesFolder() {
+    wchar_t* known = nullptr;
+    EXPECT_EQ(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &known), S_OK);
+    const std::wstring folder = known ? std::wstring(known) + L"\\" : std::wstring();
+    CoTaskMemFree(known);
+    return folder;
 }
 
 }  // namespace wintest

@@ -32,10 +32,10 @@ public:
     CanUnloadFn CanUnload() const { return canUnload_; }
 
     // A new class object; null (with a test failure) if the DLL refuses.
-    ComRef<IClassFactory> Factory() const {
+    ComPtr<IClassFactory> Factory() const {
         void* p = nullptr;
         EXPECT_EQ(getClassObject_(CLSID_TimThumbnailProvider, kIidClassFactory, &p), S_OK);
-        return ComRef<IClassFactory>(static_cast<IClassFactory*>(p));
+        return Adopt<IClassFactory>(p);
     }
 
 private:

@@ -17,23 +17,23 @@ protected:
         EXPECT_EQ(DllCanUnloadNow(), S_OK);
     }
 
-    static wintest::ComRef<IClassFactory> Factory() {
+    static wintest::ComPtr<IClassFactory> Factory() {
         void* p = nullptr;
         EXPECT_EQ(DllGetClassObject(CLSID_TimThumbnailProvider, kIidClassFactory, &p), S_OK);
-        return wintest::ComRef<IClassFactory>(static_cast<IClassFactory*>(p));
+        return wintest::Adopt<IClassFactory>(p);
     }
 
     // A new provider, through its IInitializeWithFile face.
-    static wintest::ComRef<IInitializeWithFile> NewProvider() {
+    static wintest::ComPtr<IInitializeWithFile> NewProvider() {
         auto factory = Factory();
         void* p = nullptr;
         EXPECT_EQ(factory->CreateInstance(nullptr, kIidInitializeWithFile, &p), S_OK);
-        return wintest::ComRef<IInitializeWithFile>(static_cast<IInitializeWithFile*>(p));
+        return wintest::Adopt<IInitializeWithFile>(p);
     }
 
-    static wintest::ComRef<IThumbnailProvider> ThumbnailFace(IInitializeWithFile* init) {
+    static wintest::ComPtr<IThumbnailProvider> ThumbnailFace(IInitializeWithFile* init) {
         void* p = nullptr;
         EXPECT_EQ(init->QueryInterface(kIidThumbnailProvider, &p), S_OK);
-        return wintest::ComRef<IThumbnailProvider>(static_cast<IThumbnailProvider*>(p));
+        return wintest::Adopt<IThumbnailProvider>(p);
     }
 };

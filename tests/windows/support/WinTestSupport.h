@@ -1,8 +1,9 @@
 #pragma once
-// Shared pieces of the Windows-side tests: owning COM references, a scratch
+// Shared pieces of the Windows-side tests: owning COM references (WRL's ComPtr), a scratch
 // folder for real files, and a provider straight from the module's class object.
 #include <windows.h>
 #include <unknwn.h>
+#include <wrl/client.h>
 
 #include <gtest/gtest.h>
 
@@ -13,22 +14,30 @@
 
 namespace wintest {
 
-struct ReleaseComRef {
-    void operator()(IUnknown* p) const { p->Release(); }
-};
+using Microsoft::WRL::ComPtr;
+
+// Takes over the reference a call handed out through a void**. Not Attach:
+// mingw-w64's Attach adds a reference of its own, unlike Microsoft's.
 template <class T>
-using ComRef = std::unique_ptr<T, ReleaseComRef>;
+ComPtr<T> Adopt(void* p) {
+    ComPtr<T> owner;
+    *owner.GetAddressOf() = static_cast<T*>(p);
+    return owner;
+}
 
 // A fresh folder under the temporary directory, removed with what it holds.
 class TempDir {
 public:
-    TempDir() {
-        wchar_t base[MAX_PATH];
-        GetTempPathW(MAX_PATH, base);
+    TempDir() : TempDir(TempPath()) {}
+    // Under `base` (ending in a backslash), named `prefix` and a unique number.
+    explicit TempDir(const std::wstring& base, const std::wstring& prefix = L"timthumb-test-") {
         for (unsigned n = GetTickCount();; ++n) {
-            path_ = std::wstring(base) + L"timthumb-test-" + std::to_wstring(GetCurrentProcessId()) +
-                    L"-" + std::to_wstring(n);
+            path_ = base + prefix + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(n);
             if (CreateDirectoryW(path_.c_str(), nullptr)) break;
+            if (GetLastError() != ERROR_ALREADY_EXISTS) {
+                ADD_FAILURE() << "cannot create a folder under the given base";
+                break;
+            }
         }
     }
     ~TempDir() {
@@ -58,6 +67,11 @@ public:
     void Track(const std::wstring& file) { files_.push_back(file); }
 
 private:
+    static std::wstring TempPath() {
+        wchar_t base[MAX_PATH];
+        GetTempPathW(MAX_PATH, base);
+        return base;
+    }
     std::wstring path_;
     std::vector<std::wstring> files_;
 };

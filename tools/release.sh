@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The release: installs what is missing, builds the Windows programs in release
+# form into build/release/ (no test or benchmark programs) and writes dist/:
+#   TimThumbnailHandler-<version>-win64.msi   Windows Installer package (wixl)
+#   TimThumbnailHandler-<version>-win64.zip   the three programs, README.txt, LICENSE.txt
+#   SHA256SUMS                                 covering every file above
+# Reproducible: two runs from the same commit, in any folders, give the same
+# bytes. Times come from SOURCE_DATE_EPOCH, by default the commit's time.
+#
+# A list of steps, each a deps_NAME and a run_NAME function; a run_ step
+# adds its files to dist/, and the checksums are taken over dist/ at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+dist=$root/dist
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null) ||
+        { echo "release: not a git checkout; set SOURCE_DATE_EPOCH" >&2; exit 1; }
+fi
+export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
+if [ -n "$(git status --porcelain --untracked-files=no 2>/dev/null)" ]; then
+    echo "release: note: the work tree has uncommitted changes; they are part of this build"
+fi
+
+deps_windows() {
+    tools/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+        wixl python3 python3-olefile
+}
+
+run_windows() {
+    local build=$root/build/release
+    echo "=== build: TimThumbnailHandler.dll, TimThumbnailSetup.exe, timthumb.exe (release) ==="
+    # The source folder's path must not reach the binaries; the linker takes
+    # the PE time stamps from SOURCE_DATE_EPOCH.
+    cmake --preset windows -B "$build" -DTIM_BUILD_TESTS=OFF \
+        -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$root=." >/dev/null
+    # Linked anew every time: the time stamp is no input the build tracks, so
+    # an earlier build's programs would keep an earlier commit's time.
+    rm -f "$build/bin/TimThumbnailHandler.dll" "$build/bin/TimThumbnailSetup.exe" "$build/bin/timthumb.exe"
+    cmake --build "$build" --parallel 2 --target TimThumbnailHandler TimThumbnailSetup timthumb
+    local version
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    local name=TimThumbnailHandler-$version-win64
+
+    local stage=$build/stage
+    rm -rf "$stage"
+    mkdir -p "$stage" "$dist"
+    cp "$build/bin/TimThumbnailHandler.dll" "$build/bin/TimThumbnailSetup.exe" "$build/bin/timthumb.exe" "$stage/"
+    # Windows line ends for Notepad.
+    sed 's/$/\r/' tools/release/README.txt >"$stage/README.txt"
+    sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
+    touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*
+
+    echo "=== $name.zip ==="
+    tools/release/pack.py zip "$dist/$name.zip" "$stage"/*
+
+    echo "=== $name.msi ==="
+    tools/release/msi.sh "$version" "$stage" "$dist/$name.msi"
+}
+
+run_checksums() {
+    echo "=== SHA256SUMS ==="
+    local sums
+    sums=$(cd "$dist" && find . -maxdepth 1 -type f ! -name SHA256SUMS -printf '%P\n' | sort | xargs -d '\n' sha256sum)
+    printf '%s\n' "$sums" >"$dist/SHA256SUMS"
+    cat "$dist/SHA256SUMS"
+}
+deps_checksums() { :; }
+
+steps=(windows)
+
+rm -rf "$dist"
+for step in "${steps[@]}" checksums; do "deps_$step"; done
+for step in "${steps[@]}" checksums; do "run_$step"; done
+echo "=== dist/ ==="
+ls -l "$dist"
