@@ -1,13 +1,19 @@
 # Cross build of the DLL and the Windows-side tests with mingw-w64; the tests
-# run under Wine through CTest's emulator.
+# run under Wine through CTest's emulator. The 32-bit build
+# (mingw-w64-i686.cmake) sets TIM_MINGW_PROCESSOR before including this file.
+if(NOT TIM_MINGW_PROCESSOR)
+    set(TIM_MINGW_PROCESSOR x86_64)
+endif()
+set(tim_mingw ${TIM_MINGW_PROCESSOR}-w64-mingw32)
+
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_SYSTEM_PROCESSOR ${TIM_MINGW_PROCESSOR})
 
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_C_COMPILER ${tim_mingw}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${tim_mingw}-g++-posix)
+set(CMAKE_RC_COMPILER ${tim_mingw}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH /usr/${tim_mingw})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

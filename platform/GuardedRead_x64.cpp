@@ -13,6 +13,7 @@
 // RAX = 0, so GuardedViewRead returns false. Nothing process-wide is
 // registered, nothing is allocated, and every other exception is passed on.
 #include "GuardedRead.h"
+#include "ViewReadFault.h"
 
 #include <windows.h>
 
@@ -20,17 +21,10 @@
 
 extern "C" EXCEPTION_DISPOSITION GuardedViewHandler(EXCEPTION_RECORD* record, void* establisherFrame,
                                                     CONTEXT*, DISPATCHER_CONTEXT* dispatch) {
-    // Called again while unwinding (by RtlUnwindEx itself among others).
-    if (record->ExceptionFlags & EXCEPTION_UNWIND) return ExceptionContinueSearch;
-    // Windows raises an in-page error when the file's pages cannot be read;
-    // Wine an access violation. Both carry the access kind (0 for a read) and
-    // the faulting data address.
-    if (record->ExceptionCode != EXCEPTION_IN_PAGE_ERROR && record->ExceptionCode != EXCEPTION_ACCESS_VIOLATION)
-        return ExceptionContinueSearch;
-    if (record->NumberParameters < 2 || record->ExceptionInformation[0] != 0) return ExceptionContinueSearch;
+    // Also called while unwinding (by the unwind below among others); then,
+    // as for any other exception, the search goes on.
     const auto* frame = static_cast<const uintptr_t*>(establisherFrame);
-    const uintptr_t viewStart = frame[4], viewSize = frame[5];
-    if (record->ExceptionInformation[1] - viewStart >= viewSize) return ExceptionContinueSearch;
+    if (!IsReadFaultInView(record, frame[4], frame[5])) return ExceptionContinueSearch;
 
     const DWORD recovery = *static_cast<const DWORD*>(dispatch->HandlerData);
     RtlUnwindEx(establisherFrame, reinterpret_cast<void*>(dispatch->ImageBase + recovery), record, nullptr,

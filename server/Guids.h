@@ -10,6 +10,16 @@ inline constexpr GUID CLSID_TimThumbnailProvider = {
     0x05f9aede, 0x6ce7, 0x49fc, {0xa3, 0x3b, 0x6f, 0xd0, 0x75, 0xb3, 0x9c, 0x2d}};
 #define TIM_CLSID_STRING L"{05F9AEDE-6CE7-49FC-A33B-6FD075B39C2D}"
 
+// The two builds' file names. A process loads only a DLL of its own bitness,
+// so both ship side by side; TIM_DLL_NAME is the one this code's bitness loads.
+#define TIM_DLL_NAME_64 L"TimThumbnailHandler.dll"
+#define TIM_DLL_NAME_32 L"TimThumbnailHandler32.dll"
+#ifdef _WIN64
+#define TIM_DLL_NAME TIM_DLL_NAME_64
+#else
+#define TIM_DLL_NAME TIM_DLL_NAME_32
+#endif
+
 inline constexpr GUID kIidUnknown = {
     0x00000000, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 inline constexpr GUID kIidClassFactory = {

@@ -35,23 +35,29 @@ run_native() {
 }
 
 deps_windows() {
-    tools/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest
+    tools/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest \
+        g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+    tools/wine32.sh
 }
 
-# The whole thumbnail call through the DLL under Wine, next to the platform
-# floor (open, map, a DIB section of the same size filled with memset). The
+# The whole thumbnail call through each DLL under Wine, next to the platform
+# floor (open, map, a DIB section of the same size filled with memset): the
+# 64-bit build, then the 32-bit one adding its rows to the same table. The
 # Google Benchmark options are not for this step.
 run_windows() {
     echo
-    echo "=== build: preset windows (mingw-w64, Release) ==="
+    echo "=== build: preset windows (mingw-w64, Release; 64-bit and 32-bit) ==="
     cmake --preset windows >/dev/null
-    cmake --build --preset windows --target thumbnail_bench
+    cmake --build --preset windows --target thumbnail_bench x86
     echo
     echo "=== thumbnail call through the DLL under Wine ==="
     export WINEPREFIX="$PWD/build/windows/bench-prefix" WINEDEBUG=-all
     trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+    # A prefix made before 32-bit programs could run never gets their system.
+    [ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] || rm -rf "$WINEPREFIX"
     tools/wine-run.sh wineboot --init >/dev/null 2>&1 || true  # first start makes the prefix
     tools/wine-run.sh build/windows/bin/thumbnail_bench.exe
+    tools/wine-run.sh build/windows/bin/thumbnail_bench32.exe --rows
 }
 
 deps_tim2png() {

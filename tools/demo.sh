@@ -12,7 +12,8 @@ tools/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-ming
 
 demo=$PWD/build/demo
 echo "=== Building TimThumbnailHandler.dll, TimThumbnailSetup.exe and timthumb.exe ==="
-cmake --preset windows -B "$demo/build" -DTIM_BUILD_TESTS=OFF >/dev/null
+# The 64-bit handler only: the demo runs 64-bit programs.
+cmake --preset windows -B "$demo/build" -DTIM_BUILD_TESTS=OFF -DTIM_BUILD_X86=OFF >/dev/null
 cmake --build "$demo/build" --parallel 2
 bin=$demo/build/bin
 

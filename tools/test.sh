@@ -8,12 +8,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # libbenchmark-dev: the benchmarks are built (not run) with the tests so
-# that they keep compiling. libpng-dev: tim2png. The last line: the desktop
-# step, GNOME's thumbnail factory with Debian's Python bindings, the sandbox
-# it runs thumbnailers in, and the MIME database.
+# that they keep compiling. libpng-dev: tim2png. The desktop step needs
+# GNOME's thumbnail factory with Debian's Python bindings, the sandbox it runs
+# thumbnailers in, and the MIME database; the 32-bit DLL the i686 compiler.
 tools/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev libpng-dev \
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 \
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
     gir1.2-gnomedesktop-3.0 python3-gi bubblewrap shared-mime-info
+# The 32-bit DLL's tests need 32-bit Wine, and on some kernels an emulator.
+tools/wine32.sh
 
 for preset in native sanitize clang windows; do
     echo "=== $preset ==="

@@ -2,7 +2,9 @@
 // next to the platform floor measured in the same run: the same file opened,
 // mapped and unmapped, plus a DIB section of the same size filled with memset.
 // The handler cannot be faster than that floor; the ratio says how much the
-// decoding adds on top of what Windows itself costs.
+// decoding adds on top of what Windows itself costs. Built for both
+// bitnesses: the 32-bit build, run with --rows after the 64-bit one, adds its
+// rows to the same table.
 #include "Guids.h"
 #include "TimBuilder.h"
 
@@ -121,14 +123,21 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const int rounds = argc > 1 ? _wtoi(argv[1]) : 15;
+    int rounds = 15;
+    bool header = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::wstring(argv[i]) == L"--rows")
+            header = false;
+        else
+            rounds = _wtoi(argv[i]);
+    }
     wchar_t exe[MAX_PATH];
     const DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
     std::wstring folder(exe, n);
     folder = folder.substr(0, folder.find_last_of(L"\\/"));
-    HMODULE dll = LoadLibraryW((folder + L"\\TimThumbnailHandler.dll").c_str());
+    HMODULE dll = LoadLibraryW((folder + L"\\" TIM_DLL_NAME).c_str());
     if (!dll) {
-        std::fprintf(stderr, "cannot load TimThumbnailHandler.dll beside the benchmark\n");
+        std::fprintf(stderr, "cannot load %ls beside the benchmark\n", TIM_DLL_NAME);
         return 2;
     }
     auto getClassObject =
@@ -152,7 +161,12 @@ int wmain(int argc, wchar_t** argv) {
 
     // The handler should add at most half the floor again for a large image.
     constexpr double kTarget = 1.5;
-    std::printf("%-8s %-10s %12s %12s %8s\n", "format", "size", "handler us", "floor us", "ratio");
+    const char* const build = sizeof(void*) == 8 ? "64-bit" : "32-bit";
+    if (header) {
+        std::printf("(ratio = handler / floor, medians of %d interleaved rounds; ! marks a 1024x512 ratio above %.1f)\n",
+                    rounds, kTarget);
+        std::printf("%-7s %-8s %-10s %12s %12s %8s\n", "build", "format", "size", "handler us", "floor us", "ratio");
+    }
     int failures = 0;
     for (const auto& size : sizes) {
         for (const auto& format : formats) {
@@ -173,13 +187,12 @@ int wmain(int argc, wchar_t** argv) {
             }
             const double h = Median(handler), f = Median(floor);
             const bool judged = size.width * size.height >= 500000;
-            std::printf("%-8s %4ldx%-5ld %12.1f %12.1f %8.2f%s\n", format.name, size.width, size.height, h * 1e6,
-                        f * 1e6, h / f, judged && h / f > kTarget ? " !" : "");
+            std::printf("%-7s %-8s %4ldx%-5ld %12.1f %12.1f %8.2f%s\n", build, format.name, size.width, size.height,
+                        h * 1e6, f * 1e6, h / f, judged && h / f > kTarget ? " !" : "");
+            std::fflush(stdout);
             DeleteFileW(path.c_str());
         }
     }
-    std::printf("(ratio = handler / floor, medians of %d interleaved rounds; ! marks a 1024x512 ratio above %.1f)\n",
-                rounds, kTarget);
     factory->Release();
     FreeLibrary(dll);
     if (failures) std::fprintf(stderr, "%d calls failed\n", failures);

@@ -1,5 +1,7 @@
 // The class as the shell reaches it: registered machine-wide, created by the
-// COM runtime by CLSID, and unloaded by it once everything is released.
+// COM runtime by CLSID, and unloaded by it once everything is released. The
+// 32-bit build registers its DLL in the registry's 32-bit view, where the
+// runtime of a 32-bit process looks, as TimThumbnailSetup does.
 #include "Guids.h"
 #include "TimBuilder.h"
 #include "WinTestSupport.h"
@@ -14,7 +16,13 @@ using wintest::Adopt;
 
 namespace {
 
+const wchar_t kClsidKey[] = L"Software\\Classes\\CLSID";
 const wchar_t kClassKey[] = L"Software\\Classes\\CLSID\\" TIM_CLSID_STRING;
+#ifdef _WIN64
+constexpr REGSAM kView = KEY_WOW64_64KEY;
+#else
+constexpr REGSAM kView = KEY_WOW64_32KEY;
+#endif
 
 LSTATUS SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -26,19 +34,25 @@ LSTATUS SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
 class MachineRegistration {
 public:
     MachineRegistration() {
-        const std::wstring dll = wintest::ProgramFolder() + L"\\TimThumbnailHandler.dll";
+        const std::wstring dll = wintest::ProgramFolder() + L"\\" TIM_DLL_NAME;
         HKEY cls = nullptr, server = nullptr;
-        ok_ = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kClassKey, 0, nullptr, 0, KEY_WRITE, nullptr, &cls, nullptr) ==
+        ok_ = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kClassKey, 0, nullptr, 0, KEY_WRITE | kView, nullptr, &cls,
+                              nullptr) ==
                   ERROR_SUCCESS &&
               SetString(cls, nullptr, L"TIM Thumbnail Provider") == ERROR_SUCCESS &&
-              RegCreateKeyExW(cls, L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr, &server, nullptr) ==
+              RegCreateKeyExW(cls, L"InprocServer32", 0, nullptr, 0, KEY_WRITE | kView, nullptr, &server, nullptr) ==
                   ERROR_SUCCESS &&
               SetString(server, nullptr, dll) == ERROR_SUCCESS &&
               SetString(server, L"ThreadingModel", L"Apartment") == ERROR_SUCCESS;
         if (server) RegCloseKey(server);
         if (cls) RegCloseKey(cls);
     }
-    ~MachineRegistration() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kClassKey); }
+    ~MachineRegistration() {
+        HKEY clsid = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClsidKey, 0, KEY_ALL_ACCESS | kView, &clsid) != ERROR_SUCCESS) return;
+        RegDeleteTreeW(clsid, TIM_CLSID_STRING);
+        RegCloseKey(clsid);
+    }
     bool ok() const { return ok_; }
 
 private:
@@ -57,7 +71,7 @@ TEST(ComRuntime, CreatesTheProviderByClsidAndUnloadsTheDllAfterwards) {
                                    kIidInitializeWithFile, &p),
                   S_OK);
         auto init = Adopt<IInitializeWithFile>(p);
-        EXPECT_NE(GetModuleHandleW(L"TimThumbnailHandler.dll"), nullptr);
+        EXPECT_NE(GetModuleHandleW(TIM_DLL_NAME), nullptr);
 
         wintest::TempDir dir;
         const auto file = dir.Write(
@@ -73,7 +87,7 @@ TEST(ComRuntime, CreatesTheProviderByClsidAndUnloadsTheDllAfterwards) {
         DeleteObject(bitmap);
     }
     CoFreeUnusedLibrariesEx(0, 0);
-    EXPECT_EQ(GetModuleHandleW(L"TimThumbnailHandler.dll"), nullptr) << "the runtime unloaded the DLL";
+    EXPECT_EQ(GetModuleHandleW(TIM_DLL_NAME), nullptr) << "the runtime unloaded the DLL";
     CoUninitialize();
 }
 

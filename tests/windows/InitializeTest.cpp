@@ -1,6 +1,4 @@
 // Initialize on real files in a scratch folder.
-#include "ChildProcess.h"
-#include "GuardedRead.h"
 #include "HandlerFixture.h"
 #include "TimBuilder.h"
 
@@ -135,62 +133,4 @@ TEST_F(HandlerTest, ReadFaultDuringTheHeaderWalkFailsLikeAnUnreadableFile) {
     EXPECT_EQ(region.State, DWORD(MEM_FREE)) << "the view was left mapped";
     // The same provider, the same file, an intact medium: processed normally.
     EXPECT_EQ(provider->Initialize(path.c_str(), 0), S_OK);
-}
-
-namespace {
-
-// Reads the first byte of the page at `context`.
-void ReadByte(void* context) {
-    static_cast<volatile uint8_t*>(context)[0];
-}
-
-// Two pages, the second unreadable.
-struct TwoPages {
-    TwoPages() : base(static_cast<uint8_t*>(VirtualAlloc(nullptr, 8192, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {
-        DWORD old = 0;
-        VirtualProtect(base + 4096, 4096, PAGE_NOACCESS, &old);
-    }
-    ~TwoPages() { VirtualFree(base, 0, MEM_RELEASE); }
-    uint8_t* base;
-};
-
-}  // namespace
-
-TEST(GuardedViewRead, OnlyReadFaultsInsideTheViewEndTheRead) {
-    TwoPages pages;
-    ASSERT_NE(pages.base, nullptr);
-    // A view of the two pages, or of the first alone.
-    EXPECT_TRUE(GuardedViewRead(ReadByte, pages.base, pages.base, 8192)) << "a readable page";
-    EXPECT_FALSE(GuardedViewRead(ReadByte, pages.base + 4096, pages.base, 8192)) << "a fault inside the view";
-    EXPECT_FALSE(GuardedViewRead(ReadByte, pages.base + 8191, pages.base, 8192)) << "its last byte";
-    // A fault just past the view is a bug: this program must die of it.
-    const auto child = wintest::RunProgram(
-        wintest::ProgramPath(), {L"--gtest_also_run_disabled_tests", L"--gtest_catch_exceptions=0",
-                                 L"--gtest_filter=GuardedViewRead.DISABLED_FaultPastTheViewKillsTheProcess"});
-    EXPECT_EQ(child.exitCode, DWORD(EXCEPTION_ACCESS_VIOLATION)) << child.output;
-}
-
-// Run only as the child above: reading the unreadable page through a view
-// that ends before it.
-TEST(GuardedViewRead, DISABLED_FaultPastTheViewKillsTheProcess) {
-    SetErrorMode(SEM_NOGPFAULTERRORBOX);  // no debugger, just the exit code
-    TwoPages pages;
-    GuardedViewRead(ReadByte, pages.base + 4096, pages.base, 4096);
-    ADD_FAILURE() << "the fault was swallowed";
-}
-
-// The stack protector's failure path, as a smashed canary in the module
-// reaches it: the process ends at once with the system's own status.
-TEST(StackProtector, AFailedCheckEndsTheProcess) {
-    const auto child = wintest::RunProgram(
-        wintest::ProgramPath(), {L"--gtest_also_run_disabled_tests", L"--gtest_catch_exceptions=0",
-                                 L"--gtest_filter=StackProtector.DISABLED_FailedCheck"});
-    EXPECT_EQ(child.exitCode, DWORD(0xC0000409)) << child.output;  // STATUS_STACK_BUFFER_OVERRUN
-}
-
-extern "C" [[noreturn]] void __stack_chk_fail();
-
-TEST(StackProtector, DISABLED_FailedCheck) {
-    SetErrorMode(SEM_NOGPFAULTERRORBOX);
-    __stack_chk_fail();
 }

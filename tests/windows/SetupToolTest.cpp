@@ -26,12 +26,19 @@ std::wstring BuiltSetupExe() {
     return ProgramFolder() + L"\\TimThumbnailSetup.exe";
 }
 std::wstring BuiltDll() {
-    return ProgramFolder() + L"\\TimThumbnailHandler.dll";
+    return ProgramFolder() + L"\\" TIM_DLL_NAME_64;
+}
+// Whether the build made the 32-bit DLL beside the tool (TIM_BUILD_X86).
+constexpr bool kWith32 = TIM_WITH_X86;
+std::wstring BuiltDll32() {
+    return ProgramFolder() + L"\\" TIM_DLL_NAME_32;
 }
 
-size_t ValueCount(const RegistrySnapshot& s) {
+// Where the 32-bit view is the 64-bit key itself, its tree is not counted twice.
+size_t ValueCount(const RegistrySnapshot& s, bool own32BitView) {
     size_t n = 0;
-    for (const auto& tree : s.trees) n += tree.second.size();
+    for (const auto& [path, values] : s.trees)
+        if (own32BitView || path.rfind(kView32, 0) != 0) n += values.size();
     return n;
 }
 
@@ -45,6 +52,12 @@ void ClearTestKeys() {
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
         for (const wchar_t* path : {L"CLSID\\" TIM_CLSID_STRING, L".tim", L"SystemFileAssociations\\.tim"})
             RegDeleteTreeW(root, (kClasses + path).c_str());
+        HKEY clsid32 = nullptr;
+        if (RegOpenKeyExW(root, (kClasses + L"CLSID").c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &clsid32) ==
+            ERROR_SUCCESS) {
+            RegDeleteTreeW(clsid32, TIM_CLSID_STRING);
+            RegCloseKey(clsid32);
+        }
         // A SystemFileAssociations key left empty goes too, as uninstall
         // removes it when it made it.
         HKEY key = nullptr;
@@ -73,12 +86,15 @@ class SetupTool : public ::testing::TestWithParam<ScopeCase> {
 protected:
     void SetUp() override {
         ClearTestKeys();
+        own32_ = HasOwn32BitView(Root());
+        with32_ = kWith32 && own32_;
         TakeSnapshots();
         // For all users the programs must lie under Program Files: copies there.
         if (Root() == HKEY_LOCAL_MACHINE) {
             installed_.emplace(ProgramFilesFolder());
             setupExe_ = CopyInto(*installed_, BuiltSetupExe());
             dll_ = CopyInto(*installed_, BuiltDll());
+            if (kWith32) dll32_ = CopyInto(*installed_, BuiltDll32());
         }
     }
     void TearDown() override { ClearTestKeys(); }
@@ -90,6 +106,7 @@ protected:
     HKEY Root() const { return GetParam().root; }
     const std::wstring& SetupExe() const { return setupExe_; }
     const std::wstring& DllPath() const { return dll_; }
+    const std::wstring& Dll32Path() const { return dll32_; }
     // Where a test puts copies of the programs for this scope.
     std::wstring ScratchBase() const {
         if (Root() == HKEY_LOCAL_MACHINE) return ProgramFilesFolder();
@@ -111,7 +128,9 @@ protected:
 
     RegistrySnapshot user_, machine_;
     std::optional<TempDir> installed_;
-    std::wstring setupExe_ = BuiltSetupExe(), dll_ = BuiltDll();
+    std::wstring setupExe_ = BuiltSetupExe(), dll_ = BuiltDll(), dll32_ = BuiltDll32();
+    bool own32_ = false;   // this scope has a 32-bit view of its own here
+    bool with32_ = false;  // and the 32-bit DLL is built to be registered in it
 };
 
 }  // namespace
@@ -120,22 +139,32 @@ TEST_P(SetupTool, InstallWritesEveryKeyAndValueWithItsTypeAndUninstallRemovesThe
     const RunResult install = Setup(L"install");
     ASSERT_EQ(install.exitCode, 0u) << install.output;
 
+    // Each DLL in the view of its own bitness; the .tim entries once, shared.
     const struct {
+        REGSAM view;
         std::wstring key;
         const wchar_t* name;
         RegValue value;
     } expected[] = {
-        {kClassKey, nullptr, StringValue(L"TIM Thumbnail Handler")},
-        {kClassKey, L"DisableProcessIsolation", RegValue(REG_DWORD, {1, 0, 0, 0})},
-        {kClassKey + L"\\InprocServer32", nullptr, StringValue(DllPath())},
-        {kClassKey + L"\\InprocServer32", L"ThreadingModel", StringValue(L"Apartment")},
-        {kTimSlot, nullptr, StringValue(TIM_CLSID_STRING)},
-        {kSystemSlot, nullptr, StringValue(TIM_CLSID_STRING)},
+        {KEY_WOW64_64KEY, kClassKey, nullptr, StringValue(L"TIM Thumbnail Handler")},
+        {KEY_WOW64_64KEY, kClassKey, L"DisableProcessIsolation", RegValue(REG_DWORD, {1, 0, 0, 0})},
+        {KEY_WOW64_64KEY, kClassKey + L"\\InprocServer32", nullptr, StringValue(DllPath())},
+        {KEY_WOW64_64KEY, kClassKey + L"\\InprocServer32", L"ThreadingModel", StringValue(L"Apartment")},
+        {KEY_WOW64_32KEY, kClassKey, nullptr, StringValue(L"TIM Thumbnail Handler")},
+        {KEY_WOW64_32KEY, kClassKey, L"DisableProcessIsolation", RegValue(REG_DWORD, {1, 0, 0, 0})},
+        {KEY_WOW64_32KEY, kClassKey + L"\\InprocServer32", nullptr, StringValue(Dll32Path())},
+        {KEY_WOW64_32KEY, kClassKey + L"\\InprocServer32", L"ThreadingModel", StringValue(L"Apartment")},
+        {KEY_WOW64_64KEY, kTimSlot, nullptr, StringValue(TIM_CLSID_STRING)},
+        {KEY_WOW64_64KEY, kSystemSlot, nullptr, StringValue(TIM_CLSID_STRING)},
     };
+    size_t written = 0;
     for (const auto& e : expected) {
+        if (e.view == KEY_WOW64_32KEY && !with32_) continue;
+        ++written;
         // Type and exact bytes: strings carry their terminating NUL.
-        EXPECT_EQ(ReadValue(Root(), e.key, e.name), e.value)
-            << Utf8(e.key) << " " << (e.name ? Utf8(e.name) : std::string("(default)"));
+        EXPECT_EQ(ReadValue(Root(), e.key, e.name, e.view), e.value)
+            << (e.view == KEY_WOW64_32KEY ? "(32-bit view) " : "") << Utf8(e.key) << " "
+            << (e.name ? Utf8(e.name) : std::string("(default)"));
     }
     // The record of the keys install created, for uninstall: these tests start
     // with no .tim, SystemFileAssociations\.tim or class key, so those are among them.
@@ -147,11 +176,12 @@ TEST_P(SetupTool, InstallWritesEveryKeyAndValueWithItsTypeAndUninstallRemovesThe
                                    L"CLSID\\" TIM_CLSID_STRING L"\\InprocServer32"})
         EXPECT_NE(recorded.find(std::wstring(1, L'\0') + key + L'\0'), std::wstring::npos) << Utf8(key);
     const RegistrySnapshot after = TakeSnapshot(Root());
-    EXPECT_EQ(ValueCount(after), ValueCount(Before()) + std::size(expected) + 1) << "nothing else written";
+    EXPECT_EQ(ValueCount(after, own32_), ValueCount(Before(), own32_) + written + 1) << "nothing else written";
     EXPECT_EQ(TakeSnapshot(Root() == HKEY_CURRENT_USER ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER),
               Root() == HKEY_CURRENT_USER ? machine_ : user_)
         << "the other scope is untouched";
     EXPECT_TRUE(Contains(install.output, Utf8(DllPath()))) << install.output;
+    EXPECT_TRUE(!with32_ || Contains(install.output, Utf8(Dll32Path()))) << install.output;
 
     const RunResult uninstall = Setup(L"uninstall");
     ASSERT_EQ(uninstall.exitCode, 0u) << uninstall.output;
@@ -224,10 +254,26 @@ TEST_P(SetupTool, WithoutTheDllBesideItNothingIsRegistered) {
     ExpectRegistryAsBefore();
 }
 
+TEST_P(SetupTool, WithoutThe32BitDllOnlyThe64BitOneIsRegisteredAndItSaysSo) {
+    TempDir dir(ScratchBase());
+    const std::wstring program = CopyInto(dir, SetupExe());
+    CopyInto(dir, DllPath());
+    const RunResult install = Setup(L"install", program);
+    ASSERT_EQ(install.exitCode, 0u) << install.output;
+    EXPECT_TRUE(Contains(install.output, "TimThumbnailHandler32.dll is not beside this program")) << install.output;
+    EXPECT_TRUE(KeyExists(Root(), kClassKey + L"\\InprocServer32"));
+    if (own32_) {
+        EXPECT_FALSE(KeyExists(Root(), kClassKey, KEY_WOW64_32KEY));
+    }
+    EXPECT_EQ(Setup(L"uninstall", program).exitCode, 0u);
+    ExpectRegistryAsBefore();
+}
+
 TEST_P(SetupTool, StatusTellsWhereItIsRegisteredAndWhetherTheDllExists) {
     TempDir dir(ScratchBase());
     const std::wstring program = CopyInto(dir, SetupExe());
     const std::wstring dll = CopyInto(dir, DllPath());
+    const std::wstring dll32 = kWith32 ? CopyInto(dir, Dll32Path()) : std::wstring();
     ASSERT_EQ(Setup(L"install", program).exitCode, 0u);
 
     // The section of the output for this test's scope, and the other one.
@@ -241,15 +287,18 @@ TEST_P(SetupTool, StatusTellsWhereItIsRegisteredAndWhetherTheDllExists) {
     EXPECT_EQ(status.exitCode, 0u) << status.output;
     auto [mine, other] = sections(status.output);
     EXPECT_TRUE(Contains(mine, Utf8(dll) + " (file exists)")) << status.output;
+    EXPECT_TRUE(!with32_ || Contains(mine, "(32-bit view) = " + Utf8(dll32) + " (file exists)")) << status.output;
     EXPECT_TRUE(Contains(mine, "Apartment")) << status.output;
     EXPECT_TRUE(Contains(mine, "(this handler)")) << status.output;
     EXPECT_FALSE(Contains(other, "(this handler)")) << status.output;
 
     ASSERT_TRUE(DeleteFileW(dll.c_str()));
+    ASSERT_TRUE(!kWith32 || DeleteFileW(dll32.c_str()));
     status = RunProgram(program, {L"status"});
     EXPECT_EQ(status.exitCode, 0u) << status.output;
     std::tie(mine, other) = sections(status.output);
     EXPECT_TRUE(Contains(mine, Utf8(dll) + " (FILE MISSING)")) << status.output;
+    EXPECT_TRUE(!with32_ || Contains(mine, Utf8(dll32) + " (FILE MISSING)")) << status.output;
     EXPECT_TRUE(Contains(status.output, "DLL beside this program: " + Utf8(dll) + " (MISSING)")) << status.output;
 
     // Uninstall needs no DLL.

@@ -1,5 +1,6 @@
 // The built DLL itself: what it exports and imports, its version resource,
-// and the two exports driven through LoadLibrary as a host would.
+// and the two exports driven through LoadLibrary as a host would. Built for
+// both bitnesses, each against the DLL of its own.
 #include "Guids.h"
 #include "TimBuilder.h"
 #include "WinTestSupport.h"
@@ -18,7 +19,7 @@ using wintest::Adopt;
 namespace {
 
 std::wstring DllPath() {
-    return wintest::ProgramFolder() + L"\\TimThumbnailHandler.dll";
+    return wintest::ProgramFolder() + L"\\" TIM_DLL_NAME;
 }
 
 class LoadedDll {
@@ -31,7 +32,8 @@ public:
     const uint8_t* base() const { return reinterpret_cast<const uint8_t*>(module_); }
     const IMAGE_DATA_DIRECTORY& Directory(int index) const {
         const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base());
-        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(base() + dos->e_lfanew);
+        // This program's own bitness: a PE32 header for the 32-bit DLL.
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base() + dos->e_lfanew);
         return nt->OptionalHeader.DataDirectory[index];
     }
     template <class T>
@@ -91,6 +93,10 @@ TEST(ShippedDll, VersionResourceCarriesTheDescriptionAndVersion) {
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\FileDescription",
                                reinterpret_cast<void**>(&description), &length));
     EXPECT_EQ(std::wstring(description), L"Thumbnail handler for PlayStation\u2122 TIM textures");
+    wchar_t* original = nullptr;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\OriginalFilename",
+                               reinterpret_cast<void**>(&original), &length));
+    EXPECT_EQ(std::wstring(original), TIM_DLL_NAME);
 
     VS_FIXEDFILEINFO* fixed = nullptr;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));

@@ -52,10 +52,11 @@ std::wstring Describe(const reg::Value& v) {
 }
 
 // Records a failure; true when `status` is success.
-bool Check(RegistrationResult& r, LSTATUS status, Scope scope, const std::wstring& key) {
+bool Check(RegistrationResult& r, LSTATUS status, Scope scope, const std::wstring& key,
+           const HandlerBuild& build = kBuild64) {
     if (status == ERROR_SUCCESS) return true;
     r.status = status;
-    r.failedKey = ScopeRoot(scope) + (key.empty() ? L"" : L"\\" + key);
+    r.failedKey = ScopeRoot(scope) + (key.empty() ? L"" : L"\\" + key) + build.viewName;
     return false;
 }
 
@@ -121,13 +122,146 @@ bool FileExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Whether this scope's classes have a 32-bit view of their own, told by a
+// volatile key made under the 64-bit class key and looked for in the 32-bit
+// view. Windows keeps one in both scopes; Wine only for all users, and there
+// the per-user 32-bit view is the 64-bit key itself, which must keep naming
+// the 64-bit DLL.
+bool HasOwn32BitView(RegistrationResult& r, Scope scope, bool& own) {
+    const std::wstring probe = std::wstring(kClassKey) + L"\\ViewProbe";
+    HKEY made = nullptr;
+    const std::wstring path = std::wstring(kClasses) + L"\\" + probe;
+    if (!Check(r, RegCreateKeyExW(RootKey(scope), path.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                                  KEY_READ | KEY_WOW64_64KEY, nullptr, &made, nullptr),
+               scope, probe))
+        return false;
+    RegCloseKey(made);
+    reg::Key seen;
+    own = seen.Open(RootKey(scope), path, KEY_READ | KEY_WOW64_32KEY) == ERROR_FILE_NOT_FOUND;
+    seen = reg::Key();
+    return Check(r, RegDeleteKeyExW(RootKey(scope), path.c_str(), KEY_WOW64_64KEY, 0), scope, probe);
+}
+
+// The class key and its server key for the 32-bit build, in its view. The
+// 64-bit build's keys, the shared entries and the record of created keys are
+// written by Install itself.
+bool InstallClass(RegistrationResult& r, Scope scope, const HandlerBuild& build, const std::wstring& dllPath) {
+    const REGSAM access = KEY_READ | KEY_WRITE | build.view;
+    reg::Key classes, cls, server;
+    bool changed = false;
+    if (!Check(r, classes.Create(RootKey(scope), kClasses, access), scope, L"", build) ||
+        !Check(r, cls.Create(classes.get(), kClassKey, access), scope, kClassKey, build) ||
+        !Check(r, Ensure(cls.get(), nullptr, reg::String(kClassName), changed), scope, kClassKey, build) ||
+        !Check(r, Ensure(cls.get(), kDisableIsolation, reg::Dword(1), changed), scope, kClassKey, build))
+        return false;
+    if (changed) r.changes.push_back(L"wrote " + std::wstring(kClassKey) + build.viewName + L" (" + kClassName +
+                                     L", " + kDisableIsolation + L" 1)");
+    changed = false;
+    if (!Check(r, server.Create(classes.get(), kServerKey, access), scope, kServerKey, build) ||
+        !Check(r, Ensure(server.get(), nullptr, reg::String(dllPath), changed), scope, kServerKey, build) ||
+        !Check(r, Ensure(server.get(), kThreadingModel, reg::String(L"Apartment"), changed), scope, kServerKey,
+               build))
+        return false;
+    if (changed) r.changes.push_back(L"wrote " + std::wstring(kServerKey) + build.viewName + L" = " + dllPath +
+                                     L" (" + kThreadingModel + L" Apartment)");
+    return true;
+}
+
+// The 32-bit build's class key and server key, in its view: the values
+// install wrote, then the two keys, which name this handler alone, when empty.
+bool UninstallClass32(RegistrationResult& r, Scope scope) {
+    const HandlerBuild& build = kBuild32;
+    const REGSAM access = KEY_READ | KEY_WRITE | build.view;
+    reg::Key classes;
+    LSTATUS status = classes.Open(RootKey(scope), kClasses, access);
+    if (status == ERROR_FILE_NOT_FOUND) return true;
+    if (!Check(r, status, scope, L"", build)) return false;
+    {
+        reg::Key cls;
+        status = cls.Open(classes.get(), kClassKey, access);
+        if (status == ERROR_FILE_NOT_FOUND) return true;
+        if (!Check(r, status, scope, kClassKey, build)) return false;
+        reg::Key server;
+        status = server.Open(classes.get(), kServerKey, access);
+        if (status != ERROR_FILE_NOT_FOUND) {
+            if (!Check(r, status, scope, kServerKey, build) ||
+                !Check(r, DeleteValue(server.get(), nullptr), scope, kServerKey, build) ||
+                !Check(r, DeleteValue(server.get(), kThreadingModel), scope, kServerKey, build))
+                return false;
+        }
+        for (const wchar_t* name : {static_cast<const wchar_t*>(nullptr), kDisableIsolation}) {
+            if (!Check(r, DeleteValue(cls.get(), name), scope, kClassKey, build)) return false;
+        }
+    }
+    for (const wchar_t* own : {kServerKey, kClassKey}) {
+        reg::Key key;
+        status = key.Open(classes.get(), own, KEY_READ | build.view);
+        if (status == ERROR_FILE_NOT_FOUND) continue;
+        if (!Check(r, status, scope, own, build)) return false;
+        if (!reg::IsEmpty(key.get())) continue;
+        key = reg::Key();
+        status = RegDeleteKeyExW(classes.get(), own, build.view, 0);
+        if (status != ERROR_FILE_NOT_FOUND && !Check(r, status, scope, own, build)) return false;
+    }
+    r.changes.push_back(L"removed " + std::wstring(kClassKey) + build.viewName);
+    return true;
+}
+
+// Whether the 64-bit view's server key holds the very value `path` that the
+// 32-bit view showed: then the two views are one key here.
+bool SameAs64BitView(Scope scope, const reg::Value& path) {
+    reg::Key server;
+    reg::Value path64;
+    return server.Open(RootKey(scope), std::wstring(kClasses) + L"\\" + kServerKey, KEY_READ | KEY_WOW64_64KEY) ==
+               ERROR_SUCCESS &&
+           reg::Read(server.get(), nullptr, path64) == ERROR_SUCCESS && path64.present && path64 == path;
+}
+
+// The lines for one build's class key, from that build's view.
+LSTATUS ClassStatus(Scope scope, const HandlerBuild& build, std::vector<std::wstring>& lines) {
+    const std::wstring serverKey = std::wstring(kServerKey) + build.viewName;
+    reg::Key classes, server;
+    LSTATUS status = classes.Open(RootKey(scope), kClasses, KEY_READ | build.view);
+    if (status == ERROR_SUCCESS) status = server.Open(classes.get(), kServerKey, KEY_READ | build.view);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        lines.push_back(serverKey + L": not registered");
+        return ERROR_SUCCESS;
+    }
+    if (status != ERROR_SUCCESS) return status;
+    reg::Value path, model, isolation;
+    reg::Read(server.get(), nullptr, path);
+    reg::Read(server.get(), kThreadingModel, model);
+    reg::Key cls;
+    if (cls.Open(classes.get(), kClassKey, KEY_READ | build.view) == ERROR_SUCCESS)
+        reg::Read(cls.get(), kDisableIsolation, isolation);
+    std::wstring dll = reg::Text(path);
+    if (path.type == REG_EXPAND_SZ) {
+        wchar_t expanded[32768];
+        if (ExpandEnvironmentStringsW(dll.c_str(), expanded, 32768)) dll = expanded;
+    }
+    if (build.view == KEY_WOW64_32KEY && SameAs64BitView(scope, path)) {
+        lines.push_back(serverKey + L": the same key as the 64-bit view on this system");
+        return ERROR_SUCCESS;
+    }
+    if (dll.empty())
+        lines.push_back(serverKey + L": no DLL path");
+    else
+        lines.push_back(serverKey + L" = " + dll + (FileExists(dll) ? L" (file exists)" : L" (FILE MISSING)"));
+    lines.push_back(std::wstring(L"  ") + kThreadingModel + L": " +
+                    (model.present ? Describe(model) : std::wstring(L"not set")));
+    const bool isolationOff = isolation.present && isolation.type == REG_DWORD && isolation.data.size() == 4 &&
+                              *reinterpret_cast<const DWORD*>(isolation.data.data()) == 1;
+    lines.push_back(std::wstring(L"  ") + kDisableIsolation + L": " + (isolationOff ? L"1" : L"not set"));
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 std::wstring ScopeRoot(Scope scope) {
     return std::wstring(scope == Scope::Machine ? L"HKLM\\" : L"HKCU\\") + kClasses;
 }
 
-RegistrationResult Install(Scope scope, const std::wstring& dllPath) {
+RegistrationResult Install(Scope scope, const std::wstring& dllPath, const std::wstring& dll32Path) {
     RegistrationResult r;
     reg::Key classes;
     if (!Check(r, classes.Create(RootKey(scope), kClasses, KEY_READ | KEY_WRITE), scope, L"")) return r;
@@ -175,6 +309,16 @@ RegistrationResult Install(Scope scope, const std::wstring& dllPath) {
     bool recordChanged = false;
     if (!Check(r, Ensure(cls.get(), kCreatedKeys, reg::MultiString(record), recordChanged), scope, kClassKey))
         return r;
+
+    if (dll32Path.empty()) return r;
+    bool own = false;
+    if (!HasOwn32BitView(r, scope, own)) return r;
+    if (!own) {
+        r.notes.push_back(L"the 32-bit DLL is not registered: " + ScopeRoot(scope) +
+                          L" has no 32-bit view of its own on this system");
+        return r;
+    }
+    InstallClass(r, scope, kBuild32, dll32Path);
     return r;
 }
 
@@ -242,6 +386,7 @@ RegistrationResult Uninstall(Scope scope) {
     for (const auto& path : prune) {
         if (!Check(r, DeleteIfEmpty(classes.get(), path), scope, path)) return r;
     }
+    UninstallClass32(r, scope);
     return r;
 }
 
@@ -256,34 +401,9 @@ std::vector<std::wstring> Status(Scope scope, LSTATUS& status) {
     }
     if (status != ERROR_SUCCESS) return lines;
 
-    reg::Key server;
-    status = server.Open(classes.get(), kServerKey, KEY_READ);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        lines.push_back(std::wstring(kServerKey) + L": not registered");
-    } else if (status != ERROR_SUCCESS) {
-        return lines;
-    } else {
-        reg::Value path, model, isolation;
-        reg::Read(server.get(), nullptr, path);
-        reg::Read(server.get(), kThreadingModel, model);
-        reg::Key cls;
-        if (cls.Open(classes.get(), kClassKey, KEY_READ) == ERROR_SUCCESS)
-            reg::Read(cls.get(), kDisableIsolation, isolation);
-        std::wstring dll = reg::Text(path);
-        if (path.type == REG_EXPAND_SZ) {
-            wchar_t expanded[32768];
-            if (ExpandEnvironmentStringsW(dll.c_str(), expanded, 32768)) dll = expanded;
-        }
-        if (dll.empty())
-            lines.push_back(std::wstring(kServerKey) + L": no DLL path");
-        else
-            lines.push_back(std::wstring(kServerKey) + L" = " + dll +
-                            (FileExists(dll) ? L" (file exists)" : L" (FILE MISSING)"));
-        lines.push_back(std::wstring(L"  ") + kThreadingModel + L": " +
-                        (model.present ? Describe(model) : std::wstring(L"not set")));
-        const bool isolationOff = isolation.present && isolation.type == REG_DWORD && isolation.data.size() == 4 &&
-                                  *reinterpret_cast<const DWORD*>(isolation.data.data()) == 1;
-        lines.push_back(std::wstring(L"  ") + kDisableIsolation + L": " + (isolationOff ? L"1" : L"not set"));
+    for (const HandlerBuild* build : kBuilds) {
+        status = ClassStatus(scope, *build, lines);
+        if (status != ERROR_SUCCESS) return lines;
     }
     status = ERROR_SUCCESS;
 

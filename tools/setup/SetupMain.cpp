@@ -16,7 +16,6 @@ enum ExitCode : int {
     kExitUnsafeFolder = 6,
 };
 
-const wchar_t kDllName[] = L"TimThumbnailHandler.dll";
 
 const wchar_t kUsage[] =
     L"Usage: TimThumbnailSetup install [--machine]\n"
@@ -25,7 +24,8 @@ const wchar_t kUsage[] =
     L"       TimThumbnailSetup --version\n"
     L"\n"
     L"install    registers TimThumbnailHandler.dll, which must sit beside this program,\n"
-    L"           as the thumbnail handler for .tim files\n"
+    L"           as the thumbnail handler for .tim files, and TimThumbnailHandler32.dll,\n"
+    L"           when it sits there too, for the Open and Save dialogs of 32-bit programs\n"
     L"uninstall  removes that registration and nothing else\n"
     L"status     shows what is registered for the current user and for all users\n"
     L"--machine  for all users (HKLM, needs an administrator prompt) instead of the\n"
@@ -86,8 +86,12 @@ bool UnderProgramFiles(const std::wstring& path) {
                CSTR_EQUAL;
 }
 
+std::wstring BesideThisProgram(const HandlerBuild& build) {
+    return console::FolderOf(console::ProgramPath()) + L"\\" + build.dllName;
+}
+
 int RunInstall(Scope scope) {
-    const std::wstring dll = console::FolderOf(console::ProgramPath()) + L"\\" + kDllName;
+    const std::wstring dll = BesideThisProgram(kBuild64);
     if (!FileExists(dll)) {
         console::Err(L"TimThumbnailSetup: " + dll + L" not found. The handler DLL must sit beside this program; "
                      L"nothing was registered.");
@@ -103,16 +107,22 @@ int RunInstall(Scope scope) {
                      L"there, or install the MSI package with ALLUSERS=1. Nothing was registered.");
         return kExitUnsafeFolder;
     }
-    const RegistrationResult r = Install(scope, dll);
+    const std::wstring dll32 = BesideThisProgram(kBuild32);
+    const bool has32 = FileExists(dll32);
+    const RegistrationResult r = Install(scope, dll, has32 ? dll32 : std::wstring());
     if (r.status != ERROR_SUCCESS) return ReportFailure(r, scope, L"write");
+    const std::wstring only64 =
+        has32 ? L"" : L"  " + dll32 + L" is not beside this program: 32-bit programs' dialogs are left as they were.";
     if (r.changes.empty()) {
         console::Out(L"Already installed for " + Who(scope) + L" (" + ScopeRoot(scope) + L"), DLL " + dll +
-                     L": nothing changed.");
-        return kExitOk;
+                     (has32 ? L" and " + dll32 : L"") + L": nothing changed.");
+    } else {
+        console::Out(L"Installed the TIM thumbnail handler for " + Who(scope) + L" (" + ScopeRoot(scope) + L"):");
+        for (const auto& line : r.changes) console::Out(L"  " + line);
+        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
     }
-    console::Out(L"Installed the TIM thumbnail handler for " + Who(scope) + L" (" + ScopeRoot(scope) + L"):");
-    for (const auto& line : r.changes) console::Out(L"  " + line);
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    for (const auto& line : r.notes) console::Out(L"  " + line);
+    if (!only64.empty()) console::Out(only64);
     return kExitOk;
 }
 
@@ -131,8 +141,10 @@ int RunUninstall(Scope scope) {
 }
 
 int RunStatus() {
-    const std::wstring dll = console::FolderOf(console::ProgramPath()) + L"\\" + kDllName;
-    console::Out(L"DLL beside this program: " + dll + (FileExists(dll) ? L" (present)" : L" (MISSING)"));
+    for (const HandlerBuild* build : kBuilds) {
+        const std::wstring dll = BesideThisProgram(*build);
+        console::Out(L"DLL beside this program: " + dll + (FileExists(dll) ? L" (present)" : L" (MISSING)"));
+    }
     for (Scope scope : {Scope::User, Scope::Machine}) {
         LSTATUS status = ERROR_SUCCESS;
         const auto lines = Status(scope, status);

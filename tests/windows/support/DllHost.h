@@ -14,7 +14,7 @@ public:
     using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
 
-    DllHost() : module_(LoadLibraryW((ProgramFolder() + L"\\TimThumbnailHandler.dll").c_str())) {
+    DllHost() : module_(LoadLibraryW((ProgramFolder() + L"\\" TIM_DLL_NAME).c_str())) {
         if (!module_) return;
         getClassObject_ =
             reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));

@@ -1,7 +1,8 @@
 #pragma once
 // Everything the registration tool could touch under one hive's
 // Software\Classes: the names of its direct subkeys, and the full contents of
-// the .tim, SystemFileAssociations and class subtrees, for before/after checks.
+// the .tim, SystemFileAssociations and class subtrees (the class in both
+// registry views), for before/after checks.
 #include "Guids.h"
 
 #include <windows.h>
@@ -17,6 +18,8 @@ namespace wintest {
 
 const wchar_t kClassesKey[] = L"Software\\Classes";
 const wchar_t kThumbnailSlot[] = L"ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}";
+// Marks the paths of the 32-bit view in a snapshot.
+const wchar_t kView32[] = L"(32-bit view) ";
 
 // A value as stored: type and raw bytes.
 using RegValue = std::pair<DWORD, std::vector<BYTE>>;
@@ -59,10 +62,11 @@ inline std::set<std::wstring> SubkeyNames(HKEY key) {
     return names;
 }
 
-inline void AddTree(HKEY root, const std::wstring& path, RegistrySnapshot& snapshot) {
+inline void AddTree(HKEY root, const std::wstring& path, RegistrySnapshot& snapshot,
+                    REGSAM view = KEY_WOW64_64KEY) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-    auto& values = snapshot.trees[path];
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return;
+    auto& values = snapshot.trees[(view == KEY_WOW64_32KEY ? kView32 : L"") + path];
     wchar_t name[16384];
     std::vector<BYTE> data(65536);
     for (DWORD i = 0;;) {
@@ -76,7 +80,7 @@ inline void AddTree(HKEY root, const std::wstring& path, RegistrySnapshot& snaps
         values[name] = RegValue(type, std::vector<BYTE>(data.begin(), data.begin() + size));
         ++i;
     }
-    for (const auto& sub : SubkeyNames(key)) AddTree(root, path + L"\\" + sub, snapshot);
+    for (const auto& sub : SubkeyNames(key)) AddTree(root, path + L"\\" + sub, snapshot, view);
     RegCloseKey(key);
 }
 
@@ -91,14 +95,15 @@ inline RegistrySnapshot TakeSnapshot(HKEY root) {
     AddTree(root, base + L".tim", snapshot);
     AddTree(root, base + L"SystemFileAssociations", snapshot);
     AddTree(root, base + L"CLSID\\" TIM_CLSID_STRING, snapshot);
+    AddTree(root, base + L"CLSID\\" TIM_CLSID_STRING, snapshot, KEY_WOW64_32KEY);
     return snapshot;
 }
 
 // Reads one value; type REG_NONE with no bytes when it is absent.
-inline RegValue ReadValue(HKEY root, const std::wstring& path, const wchar_t* name) {
+inline RegValue ReadValue(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM view = KEY_WOW64_64KEY) {
     RegValue v(REG_NONE, {});
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return v;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return v;
     DWORD size = 0;
     if (RegQueryValueExW(key, name, nullptr, &v.first, nullptr, &size) == ERROR_SUCCESS) {
         v.second.resize(size);
@@ -109,9 +114,9 @@ inline RegValue ReadValue(HKEY root, const std::wstring& path, const wchar_t* na
     return v;
 }
 
-inline bool KeyExists(HKEY root, const std::wstring& path) {
+inline bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = KEY_WOW64_64KEY) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
     RegCloseKey(key);
     return true;
 }
@@ -124,6 +129,28 @@ inline LSTATUS SetStringValue(HKEY root, const std::wstring& path, const wchar_t
                             DWORD((text.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
     return status;
+}
+
+// Whether `root`'s classes keep a 32-bit view of their own (Wine keeps one
+// for HKLM only): a volatile key made in the 64-bit view, looked for in the
+// 32-bit one. A CLSID key made for it goes again.
+inline bool HasOwn32BitView(HKEY root) {
+    const std::wstring clsid = std::wstring(kClassesKey) + L"\\CLSID";
+    const std::wstring path = clsid + L"\\TimTestViewProbe";
+    const bool hadClsid = KeyExists(root, clsid);
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, clsid.c_str(), 0, nullptr, 0, KEY_READ | KEY_WOW64_64KEY, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_READ | KEY_WOW64_64KEY, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    const bool own = !KeyExists(root, path, KEY_WOW64_32KEY);
+    RegDeleteKeyExW(root, path.c_str(), KEY_WOW64_64KEY, 0);
+    if (!hadClsid) RegDeleteKeyExW(root, clsid.c_str(), KEY_WOW64_64KEY, 0);
+    return own;
 }
 
 // A REG_SZ value's bytes for `text`, terminating NUL included.
