@@ -1,6 +1,7 @@
 // tim2png: converts TIM files to PNG with the pixels the Windows handler
 // draws, and serves the Linux desktops as their TIM thumbnailer.
 #include "BoxFilter.h"
+#include "ExitCodes.h"
 #include "PngOutput.h"
 #include "Premultiply.h"
 #include "StraightAlpha.h"
@@ -21,16 +22,6 @@
 #include <vector>
 
 namespace {
-
-// timthumb's codes; its 4 (no handler) has no meaning here.
-enum ExitCode : int {
-    kExitOk = 0,
-    kExitRefused = 1,
-    kExitBadArguments = 2,
-    kExitInputUnreadable = 3,
-    kExitOutputUnwritable = 5,
-    kExitOtherFailure = 6,
-};
 
 const char kUsage[] =
     "Usage: tim2png [--size N] [--palette K] input.tim [output.png]\n"

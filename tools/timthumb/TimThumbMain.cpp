@@ -1,6 +1,7 @@
 // timthumb: asks the TIM thumbnail handler for a file's thumbnail the way the
 // shell does and writes it as a PNG with alpha.
 #include "Console.h"
+#include "ExitCodes.h"
 #include "Guids.h"
 #include "Handles.h"
 #include "Platform.h"
@@ -18,16 +19,6 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-enum ExitCode : int {
-    kExitOk = 0,
-    kExitRefused = 1,
-    kExitBadArguments = 2,
-    kExitInputUnreadable = 3,
-    kExitNoHandler = 4,
-    kExitOutputUnwritable = 5,
-    kExitOtherFailure = 6,
-};
 
 const wchar_t kUsage[] =
     L"Usage: timthumb [--size N] [--dll PATH] input.tim output.png\n"
