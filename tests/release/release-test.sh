@@ -100,7 +100,8 @@ export_registry() {  # export_registry NAME
 # The handler's own keys in one scope, as TimThumbnailSetup writes them.
 export_handler() {  # export_handler HKCU|HKLM NAME
     local key
-    for key in ".tim" "SystemFileAssociations\\.tim" "CLSID\\$clsid"; do
+    # Wow6432Node: the registry's 32-bit view, where the 32-bit DLL is registered.
+    for key in ".tim" "SystemFileAssociations\\.tim" "CLSID\\$clsid" "Wow6432Node\\CLSID\\$clsid"; do
         reg_export "$1\\Software\\Classes\\$key"
     done >"$work/$2.reg"
 }
@@ -143,6 +144,7 @@ check "per-machine install succeeds" msiexec /i "$msi" ALLUSERS=1 /qn
 check "the files are in %ProgramFiles%\\TIM Thumbnail Handler" same_files "$machine_dir"
 export_handler HKLM machine
 check "registered for all users (HKLM)" grep -q "TimThumbnailHandler.dll" "$work/machine.reg"
+check "the 32-bit DLL registered in the 32-bit view" grep -q "TimThumbnailHandler32.dll" "$work/machine.reg"
 mkdir -p "$work/thumbnails"
 rendered=0 refused=0 wrong=0
 for tim in samples/*.tim; do
