@@ -6,7 +6,7 @@ set(CPACK_PACKAGE_VENDOR "The TIM Thumbnailer Project authors")
 set(CPACK_PACKAGE_CONTACT "The TIM Thumbnailer Project authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Thumbnails and PNG conversion of PlayStation TIM images")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Lets file managers that follow the freedesktop thumbnail specification (GNOME Files\n\
+    "Lets file managers that read freedesktop thumbnailer entries (GNOME Files\n\
 and others) show PlayStation TIM texture files as pictures, and converts them to PNG\n\
 with tim2png: every pixel format, exact colours and transparency.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
