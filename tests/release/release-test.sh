@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The release as a user gets it, under Wine, in a prefix of its own
 # (build/release-test/wineprefix):
-#  - tools/release.sh run twice, here and in a copy of the sources in another
+#  - scripts/release.sh run twice, here and in a copy of the sources in another
 #    folder: dist/ must be byte for byte the same;
 #  - the MSI installed per user: files in place, the registry exactly what
 #    TimThumbnailSetup install writes, status reporting it; then removed;
@@ -50,7 +50,7 @@ check() {  # check DESCRIPTION COMMAND...
 echo "=== release build ==="
 t0=$(date +%s)
 elapsed() { echo "($(($(date +%s) - t0)) s since the start)"; }
-tools/release.sh >"$work/release-here.log" 2>&1 || { cat "$work/release-here.log"; exit 1; }
+scripts/release.sh >"$work/release-here.log" 2>&1 || { cat "$work/release-here.log"; exit 1; }
 t1=$(date +%s)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
 msi=$root/dist/TimThumbnailHandler-$version-win64.msi
@@ -62,7 +62,7 @@ copy=$work/elsewhere/tim-thumbnailer
 mkdir -p "$copy"
 git ls-files -z --cached --others --exclude-standard |
     tar --null --ignore-failed-read -T - -cf - 2>/dev/null | tar -xf - -C "$copy"
-(cd "$copy" && tools/release.sh >"$work/release-elsewhere.log" 2>&1; echo $? >"$work/release-elsewhere.status") &
+(cd "$copy" && scripts/release.sh >"$work/release-elsewhere.log" 2>&1; echo $? >"$work/release-elsewhere.status") &
 second=$!
 
 wait "$boot" || { cat "$work/wineboot.log"; exit 1; }
@@ -170,7 +170,7 @@ echo "=== upgrade: an older version, then $version === $(elapsed)"
 old_stage=$work/old-stage
 cp -r "$stage" "$old_stage"
 echo "the older version" >>"$old_stage/README.txt"
-tools/release/msi.sh 0.9.0 "$old_stage" "$work/old.msi"
+packaging/windows/msi.sh 0.9.0 "$old_stage" "$work/old.msi"
 check "the older version installs" msiexec /i "$work/old.msi" /qn
 check "... as version 0.9.0" test "$(products)" = "0.9.0"
 check "$version installs over it" msiexec /i "$msi" /qn

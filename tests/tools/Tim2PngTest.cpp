@@ -28,7 +28,9 @@ struct Result {
 
 // Runs tim2png with `arguments` (paths without spaces or quotes).
 Result Tim2Png(const std::string& arguments) {
-    const fs::path log = fs::path(testing::TempDir()) / "tim2png-output.txt";
+    // One log per test: CTest runs the tests of this file side by side.
+    const fs::path log = fs::path(testing::TempDir()) /
+                         (std::string("tim2png-") + testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
     const std::string command = std::string(TIM2PNG_PATH) + " " + arguments + " >" + log.string() + " 2>&1";
     const int status = std::system(command.c_str());
     std::ifstream in(log);

@@ -11,12 +11,12 @@ cd "$(dirname "$0")/.."
 # that they keep compiling. libpng-dev: tim2png. The desktop step needs
 # GNOME's thumbnail factory with Debian's Python bindings, the sandbox it runs
 # thumbnailers in, and the MIME database; the 32-bit DLL the i686 compiler.
-tools/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev libpng-dev \
+scripts/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev libpng-dev \
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 \
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
     gir1.2-gnomedesktop-3.0 python3-gi bubblewrap shared-mime-info
 # The 32-bit DLL's tests need 32-bit Wine, and on some kernels an emulator.
-tools/wine32.sh
+scripts/wine32.sh
 
 for preset in native sanitize clang windows; do
     echo "=== $preset ==="
@@ -26,14 +26,14 @@ done
 # The .deb installed for real, GNOME's thumbnail factory asked for thumbnails,
 # the package removed again.
 echo "=== desktop ==="
-deb="$(tools/deb.sh build/deb/test-dist)"
+deb="$(scripts/deb.sh build/deb/test-dist)"
 /usr/bin/python3 tests/desktop/thumbnail_factory_test.py "$deb"
 
-# The release (tools/release.sh) built twice and compared, and its MSI
+# The release (scripts/release.sh) built twice and compared, and its MSI
 # installed, used and removed under Wine.
 echo "=== release ==="
 tests/release/release-test.sh
 
 # A bounded fuzz run (about a minute) over the whole decoding road.
 echo "=== fuzz ==="
-tools/fuzz.sh 60
+scripts/fuzz.sh 60

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Pieces of tools/release.sh that need more than the shell, all reproducible:
+"""Pieces of scripts/release.sh that need more than the shell, all reproducible:
 the same inputs and SOURCE_DATE_EPOCH give the same bytes.
 
   pack.py uuid NAME                    a name-based UUID (version 5) for NAME

@@ -1,6 +1,6 @@
 # The Debian package of the Linux side: tim2png with its thumbnailer entry and
 # MIME type, as `cmake --install` lays them out under /usr. Written by
-# `cpack -G DEB` in a build tree (tools/deb.sh does it all).
+# `cpack -G DEB` in a build tree (scripts/deb.sh does it all).
 set(CPACK_PACKAGE_NAME tim-thumbnailer)
 set(CPACK_PACKAGE_VENDOR "The TIM Thumbnailer Project authors")
 set(CPACK_PACKAGE_CONTACT "The TIM Thumbnailer Project authors")

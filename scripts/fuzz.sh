@@ -3,18 +3,18 @@
 # for a bounded time. Inputs it finds go to build/fuzz-work/corpus, which later
 # runs start from; the committed seeds (fuzz/corpus) and past crashes
 # (fuzz/regressions) are only read.
-# Usage: tools/fuzz.sh [SECONDS] [libFuzzer flags...]    (default: 60 seconds)
+# Usage: scripts/fuzz.sh [SECONDS] [libFuzzer flags...]    (default: 60 seconds)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 case $seconds in
-    '' | *[!0-9]*) echo "usage: tools/fuzz.sh [SECONDS] [libFuzzer flags...]" >&2; exit 2 ;;
+    '' | *[!0-9]*) echo "usage: scripts/fuzz.sh [SECONDS] [libFuzzer flags...]" >&2; exit 2 ;;
 esac
 
 # libclang-rt-14-dev holds the libFuzzer and sanitizer runtimes.
-tools/install-deps.sh cmake ninja-build clang libclang-rt-14-dev
+scripts/install-deps.sh cmake ninja-build clang libclang-rt-14-dev
 
 cmake --preset fuzz
 cmake --build --preset fuzz

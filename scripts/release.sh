@@ -25,7 +25,7 @@ if [ -n "$(git status --porcelain --untracked-files=no 2>/dev/null)" ]; then
 fi
 
 deps_windows() {
-    tools/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+    scripts/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
         g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
         wixl python3 python3-olefile
 }
@@ -51,15 +51,15 @@ run_windows() {
     mkdir -p "$stage" "$dist"
     cp "${programs[@]/#/$build/bin/}" "$stage/"
     # Windows line ends for Notepad.
-    sed 's/$/\r/' tools/release/README.txt >"$stage/README.txt"
+    sed 's/$/\r/' packaging/windows/README.txt >"$stage/README.txt"
     sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
     touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*
 
     echo "=== $name.zip ==="
-    tools/release/pack.py zip "$dist/$name.zip" "$stage"/*
+    packaging/windows/pack.py zip "$dist/$name.zip" "$stage"/*
 
     echo "=== $name.msi ==="
-    tools/release/msi.sh "$version" "$stage" "$dist/$name.msi"
+    packaging/windows/msi.sh "$version" "$stage" "$dist/$name.msi"
 }
 
 run_checksums() {
@@ -71,12 +71,12 @@ run_checksums() {
 }
 deps_checksums() { :; }
 
-# The Linux package; tools/deb.sh installs what it needs itself, and CPack
+# The Linux package; scripts/deb.sh installs what it needs itself, and CPack
 # takes its file times from SOURCE_DATE_EPOCH too.
 deps_linux() { :; }
 run_linux() {
     echo "=== Debian package ==="
-    tools/deb.sh "$dist" >/dev/null
+    scripts/deb.sh "$dist" >/dev/null
 }
 
 steps=(windows linux)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Usage: tools/release/msi.sh VERSION STAGE OUT.msi
+# Usage: packaging/windows/msi.sh VERSION STAGE OUT.msi
 # Builds the Windows Installer package of the files in STAGE with wixl. The
 # product code follows from the version, the package code from the version
 # and the files, and the summary dates from SOURCE_DATE_EPOCH, so the same

@@ -16,7 +16,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     # package lists anew.
     $sudo dpkg --add-architecture i386
 fi
-tools/install-deps.sh wine32:i386 qemu-user
+scripts/install-deps.sh wine32:i386 qemu-user
 
 # The 32-bit dynamic loader (part of wine32's dependencies) runs when the
 # kernel, or an emulator registered for it, can start i386 programs.
@@ -34,6 +34,6 @@ if [ ! -e "$binfmt/qemu-i386" ]; then
         $sudo tee "$binfmt/register" >/dev/null
 fi
 if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-    echo "tools/wine32.sh: 32-bit x86 programs still cannot start; 32-bit Wine will not run" >&2
+    echo "scripts/wine32.sh: 32-bit x86 programs still cannot start; 32-bit Wine will not run" >&2
     exit 1
 fi

@@ -4,7 +4,7 @@
 # tim2png as a whole process. Each step measures its yardstick in the same
 # run as the code it judges and prints its own table of ratios.
 #
-# Usage: tools/bench.sh [Google Benchmark option...]
+# Usage: scripts/bench.sh [Google Benchmark option...]
 #   The options go to the native benchmark, e.g. --benchmark_filter=1024x512
 #   or --benchmark_repetitions=25.
 set -euo pipefail
@@ -23,7 +23,7 @@ native_options=(
 deps_native() {
     # MagickCore's headers give the ImageMagick peer; the benchmark builds
     # without them, but then prints no ImageMagick ratio.
-    tools/install-deps.sh cmake ninja-build g++ pkg-config libbenchmark-dev libmagickcore-6.q16-dev
+    scripts/install-deps.sh cmake ninja-build g++ pkg-config libbenchmark-dev libmagickcore-6.q16-dev
 }
 
 run_native() {
@@ -35,9 +35,9 @@ run_native() {
 }
 
 deps_windows() {
-    tools/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest \
+    scripts/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest \
         g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-    tools/wine32.sh
+    scripts/wine32.sh
 }
 
 # The whole thumbnail call through each DLL under Wine, next to the platform
@@ -55,13 +55,13 @@ run_windows() {
     trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
     # A prefix made before 32-bit programs could run never gets their system.
     [ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] || rm -rf "$WINEPREFIX"
-    tools/wine-run.sh wineboot --init >/dev/null 2>&1 || true  # first start makes the prefix
-    tools/wine-run.sh build/windows/bin/thumbnail_bench.exe
-    tools/wine-run.sh build/windows/bin/thumbnail_bench32.exe --rows
+    scripts/wine-run.sh wineboot --init >/dev/null 2>&1 || true  # first start makes the prefix
+    scripts/wine-run.sh build/windows/bin/thumbnail_bench.exe
+    scripts/wine-run.sh build/windows/bin/thumbnail_bench32.exe --rows
 }
 
 deps_tim2png() {
-    tools/install-deps.sh cmake ninja-build g++ libpng-dev libbenchmark-dev imagemagick
+    scripts/install-deps.sh cmake ninja-build g++ libpng-dev libbenchmark-dev imagemagick
 }
 
 # tim2png --size 256 as a whole process, as a file manager starts it for each

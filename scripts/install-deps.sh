@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whichever of the named Debian packages are missing.
-# Usage: tools/install-deps.sh PACKAGE...
+# Usage: scripts/install-deps.sh PACKAGE...
+# Waits for another apt or dpkg run to finish rather than failing on its lock.
 set -euo pipefail
 
 missing=()
@@ -15,5 +16,5 @@ echo "Installing missing packages: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y --no-install-recommends "${missing[@]}"
+$sudo apt-get update -qq -o DPkg::Lock::Timeout=900
+$sudo apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=900 "${missing[@]}"

@@ -3,9 +3,9 @@
 # tim2png (stripped, in /usr/bin), its thumbnailer entry and the image/x-tim
 # MIME type. Installs what is missing, builds in build/deb/ and prints the
 # path of the package it wrote, alone on standard output (the rest goes to
-# standard error), so that callers can take it with $(tools/deb.sh).
+# standard error), so that callers can take it with $(scripts/deb.sh).
 #
-# Usage: tools/deb.sh [OUTDIR]     (default: dist/ in the source tree)
+# Usage: scripts/deb.sh [OUTDIR]     (default: dist/ in the source tree)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$(realpath -m "${1:-$root/dist}")"
@@ -14,7 +14,7 @@ exec 3>&1 1>&2
 
 # dpkg-dev and file: CPack finds the shared libraries' packages with
 # dpkg-shlibdeps, and the programs to scan with file.
-tools/install-deps.sh cmake ninja-build g++ libpng-dev dpkg-dev file
+scripts/install-deps.sh cmake ninja-build g++ libpng-dev dpkg-dev file
 
 cmake --preset deb >/dev/null
 cmake --build --preset deb
