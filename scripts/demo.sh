@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The demo, end to end on a Debian 12 machine: installs what is missing,
-# cross-builds the handler DLL and its tools for Windows, installs the handler
+# cross-builds both handler DLLs and the tools for Windows, installs the handler
 # machine-wide in a Wine prefix of its own (build/demo/wineprefix), from its
 # Program Files folder, and asks it,
 # through COM as Explorer does, for a thumbnail of every file in samples/.
@@ -8,13 +8,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+scripts/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine64
 
 demo=$PWD/build/demo
-echo "=== Building TimThumbnailHandler.dll, TimThumbnailSetup.exe and timthumb.exe ==="
-# The 64-bit handler only: the demo runs 64-bit programs.
-cmake --preset windows -B "$demo/build" -DTIM_BUILD_TESTS=OFF -DTIM_BUILD_X86=OFF >/dev/null
-cmake --build "$demo/build" --parallel 2
+echo "=== Building TimThumbnailHandler.dll, TimThumbnailHandler32.dll, TimThumbnailSetup.exe and timthumb.exe ==="
+# Both DLLs, as the release installs them (the 32-bit one serves 32-bit
+# programs' dialogs); the demo itself runs 64-bit programs only.
+cmake --preset windows -B "$demo/build" -DTIM_BUILD_TESTS=OFF -DTIM_BUILD_X86=ON >/dev/null
+cmake --build "$demo/build" --parallel 2 --target TimThumbnailHandler TimThumbnailSetup timthumb x86
 bin=$demo/build/bin
 
 export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -29,10 +31,13 @@ mkdir -p "$WINEPREFIX"
 # administrator would put it there.
 installed="$WINEPREFIX/drive_c/Program Files/TIM Thumbnail Handler"
 mkdir -p "$installed"
-cp "$bin/TimThumbnailHandler.dll" "$bin/TimThumbnailSetup.exe" "$bin/timthumb.exe" "$installed/"
+cp "$bin/TimThumbnailHandler.dll" "$bin/TimThumbnailHandler32.dll" "$bin/TimThumbnailSetup.exe" "$bin/timthumb.exe" "$installed/"
 echo "=== TimThumbnailSetup install --machine (from C:\Program Files\TIM Thumbnail Handler) ==="
 "$wine" "$installed/TimThumbnailSetup.exe" install --machine
-"$wine" "$installed/TimThumbnailSetup.exe" status
+status=$("$wine" "$installed/TimThumbnailSetup.exe" status | tr -d '\r')
+echo "$status"
+# Both DLLs were copied, so neither may be reported missing.
+if grep -q MISSING <<<"$status"; then echo "demo: a registered DLL is missing" >&2; exit 1; fi
 
 echo "=== timthumb on every sample ==="
 out=build/demo/thumbnails

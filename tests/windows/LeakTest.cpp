@@ -1,7 +1,7 @@
 // Ten thousand host rounds through the shipped DLL must leave the process's
 // kernel handles, GDI objects, mapped views and private memory where they
 // were. Each figure is taken with the documented call where it works and with
-// an equivalent measure where Wine leaves the call unimplemented (see README).
+// an equivalent measure where Wine leaves the call unimplemented (see docs/testing.md).
 #include "DllHost.h"
 #include "Premultiply.h"
 #include "TimBuilder.h"
