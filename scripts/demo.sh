@@ -20,6 +20,8 @@ cmake --build "$demo/build" --parallel 2 --target TimThumbnailHandler TimThumbna
 bin=$demo/build/bin
 
 export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The C locale, as in scripts/wine-run.sh: 32-bit Wine under qemu-i386 needs it.
+export LC_ALL=C
 wine=/usr/lib/wine/wine64
 # Nothing of Wine outlives the demo.
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT

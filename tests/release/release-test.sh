@@ -19,6 +19,8 @@ mkdir -p "$work"
 export SOURCE_DATE_EPOCH
 
 export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The C locale, as in scripts/wine-run.sh: 32-bit Wine under qemu-i386 needs it.
+export LC_ALL=C
 wine=/usr/lib/wine/wine64
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 # The prefix is a copy of the one the Windows tests made, when there is one
