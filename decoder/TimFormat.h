@@ -74,6 +74,14 @@ TimRefusal FindTimRefusal(TimImageInfo& info, const uint8_t* file, uint64_t size
 // empty for Accepted. Kept out of the handler, which reports no text.
 std::string TimRefusalText(const TimRefusal& refusal);
 
+// The most pixels (width * height) a client draws, as the handler does: no
+// header makes a plug-in allocate more than 64 MiB of pixels.
+constexpr uint64_t kTimMaxPixels = uint64_t(1) << 24;
+
+// Why an accepted file cannot be drawn: no pixels at all, or more than
+// kTimMaxPixels. Empty when it can be drawn.
+std::string TimDrawRefusalText(const TimImageInfo& info);
+
 // Whole palettes in the CLUT: clutCount without its wrap modulo 65536. Zero
 // without a palette, also when the CLUT is shorter than one palette.
 uint32_t TimPaletteCount(const TimImageInfo& info);

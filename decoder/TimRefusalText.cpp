@@ -24,3 +24,11 @@ std::string TimRefusalText(const TimRefusal& refusal) {
     }
     return "refused for an unknown reason";
 }
+
+std::string TimDrawRefusalText(const TimImageInfo& info) {
+    const std::string size = std::to_string(info.width) + " x " + std::to_string(info.height);
+    if (info.width == 0 || info.height == 0) return "the image has no pixels (" + size + ")";
+    if (uint64_t(info.width) * info.height > kTimMaxPixels)
+        return "image too large: " + size + " pixels (at most " + std::to_string(kTimMaxPixels) + " in all)";
+    return "";
+}
