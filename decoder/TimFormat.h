@@ -35,6 +35,11 @@ struct TimImageInfo {
 static_assert(sizeof(TimImageInfo) == 1 + 7 * 2 + 4 + 2 * sizeof(void*) + 4 * 2,
               "TimImageInfo must be byte-packed");
 
+// The u32 every TIM file starts with. The flags after it are at most 15, so
+// bytes 5 to 7 are zero: the byte pattern of clients that pick a reader by a
+// file's first bytes. CheckTimSignature is the real test.
+constexpr uint32_t kTimIdentifier = 16;
+
 // Quick test of the first twelve bytes of a file of `size` bytes.
 bool CheckTimSignature(const uint8_t* view, uint64_t size);
 
@@ -74,12 +79,8 @@ TimRefusal FindTimRefusal(TimImageInfo& info, const uint8_t* file, uint64_t size
 // empty for Accepted. Kept out of the handler, which reports no text.
 std::string TimRefusalText(const TimRefusal& refusal);
 
-// The most pixels (width * height) a client draws, as the handler does: no
-// header makes a plug-in allocate more than 64 MiB of pixels.
-constexpr uint64_t kTimMaxPixels = uint64_t(1) << 24;
-
 // Why an accepted file cannot be drawn: no pixels at all, or more than
-// kTimMaxPixels. Empty when it can be drawn.
+// kMaxTimPixels (TimDecode.h). Empty when it can be drawn.
 std::string TimDrawRefusalText(const TimImageInfo& info);
 
 // Whole palettes in the CLUT: clutCount without its wrap modulo 65536. Zero
