@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr uint32_t kTimIdentifier = 16;
 constexpr uint32_t kMaxFlags = 15;
 constexpr uint32_t kClutFlag = 0x8;
 constexpr size_t kBlockHeaderSize = 12;

@@ -35,6 +35,11 @@ struct TimImageInfo {
 static_assert(sizeof(TimImageInfo) == 1 + 7 * 2 + 4 + 2 * sizeof(void*) + 4 * 2,
               "TimImageInfo must be byte-packed");
 
+// The u32 every TIM file starts with. The flags after it are at most 15, so
+// bytes 5 to 7 are zero: the byte pattern of clients that pick a reader by a
+// file's first bytes. CheckTimSignature is the real test.
+constexpr uint32_t kTimIdentifier = 16;
+
 // Quick test of the first twelve bytes of a file of `size` bytes.
 bool CheckTimSignature(const uint8_t* view, uint64_t size);
 
@@ -73,6 +78,10 @@ TimRefusal FindTimRefusal(TimImageInfo& info, const uint8_t* file, uint64_t size
 // The reason as one line for people, e.g. "not a TIM file (unknown flags 16)";
 // empty for Accepted. Kept out of the handler, which reports no text.
 std::string TimRefusalText(const TimRefusal& refusal);
+
+// Why an accepted file cannot be drawn: no pixels at all, or more than
+// kMaxTimPixels (TimDecode.h). Empty when it can be drawn.
+std::string TimDrawRefusalText(const TimImageInfo& info);
 
 // Whole palettes in the CLUT: clutCount without its wrap modulo 65536. Zero
 // without a palette, also when the CLUT is shorter than one palette.

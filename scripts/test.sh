@@ -2,8 +2,8 @@
 # The project's one test command: installs what is missing, then configures,
 # builds and runs every test suite: the decoder and tim2png natively (g++,
 # sanitizers, clang), the DLL cross-built for Windows with its tests under
-# Wine, the Debian package of tim2png installed and driven by GNOME's
-# thumbnail factory, and the Windows release packages.
+# Wine, the Debian packages checked by lintian and installed, driven by the
+# desktops' own clients, and the Windows release packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,7 +14,8 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev libpng-dev \
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 \
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-    gir1.2-gnomedesktop-3.0 python3-gi bubblewrap shared-mime-info
+    gir1.2-gnomedesktop-3.0 python3-gi bubblewrap shared-mime-info \
+    python3 man-db lintian
 # The 32-bit DLL's tests need 32-bit Wine, and on some kernels an emulator.
 scripts/wine32.sh
 
@@ -23,11 +24,16 @@ for preset in native sanitize clang windows; do
     cmake --workflow --preset "$preset"
 done
 
-# The .deb installed for real, GNOME's thumbnail factory asked for thumbnails,
-# the package removed again.
+# Every Debian package built and checked by lintian; tim-thumbnailer
+# installed for real, GNOME's thumbnail factory asked for thumbnails, the
+# package removed again.
 echo "=== desktop ==="
-deb="$(scripts/deb.sh build/deb/test-dist)"
-/usr/bin/python3 tests/desktop/thumbnail_factory_test.py "$deb"
+rm -rf build/deb/test-dist
+debs=$(scripts/deb.sh build/deb/test-dist)
+mapfile -t debs <<<"$debs"
+deb_of() { printf '%s\n' "${debs[@]}" | grep "/$1_[^/]*\.deb$"; }
+tests/desktop/lintian.sh "${debs[@]}"
+/usr/bin/python3 tests/desktop/thumbnail_factory_test.py "$(deb_of tim-thumbnailer)"
 
 # The release (scripts/release.sh) built twice and compared, and its MSI
 # installed, used and removed under Wine.
