@@ -17,8 +17,10 @@ exec 3>&1 1>&2
 # dpkg-dev and file: CPack finds the shared libraries' packages with
 # dpkg-shlibdeps, and the programs to scan with file. python3: tim2png's
 # manual page is made from its usage text. libgdk-pixbuf-2.0-dev: the
-# gdk-pixbuf loader.
-scripts/install-deps.sh cmake ninja-build g++ libpng-dev dpkg-dev file python3 libgdk-pixbuf-2.0-dev
+# gdk-pixbuf loader. qtbase5-dev, qt6-base-dev: the Qt image plugins;
+# libkf5kio-dev and extra-cmake-modules: the KIO thumbnailer.
+scripts/install-deps.sh cmake ninja-build g++ libpng-dev dpkg-dev file python3 libgdk-pixbuf-2.0-dev \
+    qtbase5-dev qt6-base-dev libkf5kio-dev extra-cmake-modules
 
 # Runs CPack in one configured build tree; the packages land in its package/.
 pack() {  # pack BUILD_DIR
