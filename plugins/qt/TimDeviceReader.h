@@ -26,6 +26,9 @@ public:
     // too-large file, with `image` untouched. One call per reader.
     bool ReadImage(QIODevice* device, QImage* image);
 
+    // What was read so far: the file's first bytes.
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+
     // Why the last ReadImage failed, in words; empty after a success.
     const QString& Error() const { return error_; }
 

@@ -17,6 +17,8 @@ public:
     static bool CanRead(QIODevice* device);
 
 private:
-    mutable TimDeviceReader reader_;  // keeps what option(Size) read from a pipe
+    // Keeps what option(Size) read from a pipe, which cannot be read again;
+    // other devices are put back where they were.
+    mutable TimDeviceReader reader_;
     bool done_ = false;               // one image per file
 };

@@ -134,11 +134,15 @@ TEST(QImageReader, SamplesAreReadAsTheHandlerDrawsThem) {
         for (const auto& k : sample.known)
             EXPECT_EQ(image.pixel(int(k.x), int(k.y)), k.argb) << "at " << k.x << ", " << k.y;
 
-        // By content alone, as for a file with another name.
+        // By content alone, as for a file with another name, in Gwenview's
+        // order: the size, then whether the file can be read, then the read.
         QByteArray bytes = ToQt(sample.bytes);
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::ReadOnly);
         QImageReader byContent(&buffer);
+        EXPECT_EQ(byContent.size(), QSize(64, 64));
+        EXPECT_EQ(buffer.pos(), 0) << "the size moved the device";
+        EXPECT_TRUE(byContent.canRead());
         EXPECT_TRUE(SameImage(byContent.read(), *expected)) << "by content";
     }
     const std::string plugin = LoadedPlugin();
@@ -181,6 +185,7 @@ TEST(QImageReader, PipeIsReadUpToTheEndOfTheImageOnly) {
     PipeDevice pipe(ToQt(sample.bytes) + after);
     QImageReader reader(&pipe);
     EXPECT_EQ(reader.size(), QSize(64, 64));
+    EXPECT_TRUE(reader.canRead()) << "the header, taken for the size, still counts";
     EXPECT_TRUE(SameImage(reader.read(), *HandlersImage(sample.bytes)));
     EXPECT_EQ(pipe.readAll(), after);
 }
