@@ -15,7 +15,8 @@ scripts/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libb
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 \
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
     gir1.2-gnomedesktop-3.0 python3-gi bubblewrap shared-mime-info \
-    python3 man-db lintian
+    python3 man-db lintian \
+    qtbase5-dev qt6-base-dev libkf5kio-dev extra-cmake-modules kio-extras dolphin gwenview xvfb xauth x11-apps
 # The 32-bit DLL's tests need 32-bit Wine, and on some kernels an emulator.
 scripts/wine32.sh
 
@@ -34,6 +35,17 @@ mapfile -t debs <<<"$debs"
 deb_of() { printf '%s\n' "${debs[@]}" | grep "/$1_[^/]*\.deb$"; }
 tests/desktop/lintian.sh "${debs[@]}"
 /usr/bin/python3 tests/desktop/thumbnail_factory_test.py "$(deb_of tim-thumbnailer)"
+
+# The Qt image plugins and the KIO thumbnailer: built here under the
+# sanitizers and swept with hostile files through QImageReader; then their
+# packages installed and their real clients driven headless (QImageReader for
+# Qt 5 and 6, KIO::PreviewJob as Dolphin calls it, Dolphin and Gwenview
+# screenshotted under xvfb-run, with the packages and without), and removed.
+echo "=== plugins ==="
+cmake --workflow --preset plugins
+/usr/bin/python3 tests/plugins/plugin_clients_test.py build/plugins build/plugins/screenshots \
+    "$(deb_of tim-thumbnailer)" "$(deb_of qt5-image-formats-plugin-tim)" \
+    "$(deb_of qt6-image-formats-plugin-tim)" "$(deb_of kio-thumbnailer-tim)"
 
 # The release (scripts/release.sh) built twice and compared, and its MSI
 # installed, used and removed under Wine.
