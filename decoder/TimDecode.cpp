@@ -149,19 +149,22 @@ void BuildPalette(const TimImageInfo& info, const uint16_t* greyRamp, uint32_t e
 }
 
 // Source rows run top-down in the file, every one 2 * rawWidth bytes long;
-// the bitmap wants the bottom row first.
-template <typename DecodeRow>
-void ForEachRowBottomUp(const TimImageInfo& info, uint32_t* destination, DecodeRow decodeRow) {
+// the bitmap wants the bottom row first, the Linux clients the top row.
+template <bool TopDown, typename DecodeRow>
+void ForEachRow(const TimImageInfo& info, uint32_t* destination, DecodeRow decodeRow) {
     const size_t width = info.width;
     const size_t stride = size_t(info.rawWidth) * 2;
-    for (size_t row = info.height; row-- > 0; destination += width) {
-        decodeRow(info.pixelData + row * stride, stride, width, destination);
+    if constexpr (TopDown) {
+        for (size_t row = 0; row < info.height; ++row, destination += width)
+            decodeRow(info.pixelData + row * stride, stride, width, destination);
+    } else {
+        for (size_t row = info.height; row-- > 0; destination += width)
+            decodeRow(info.pixelData + row * stride, stride, width, destination);
     }
 }
 
-}  // namespace
-
-void DecodeTimPixels(const TimImageInfo& info, uint32_t* destination) {
+template <bool TopDown>
+void Decode(const TimImageInfo& info, uint32_t* destination) {
     using namespace tim_detail;
     if (info.width == 0 || info.height == 0) return;
 
@@ -171,7 +174,7 @@ void DecodeTimPixels(const TimImageInfo& info, uint32_t* destination) {
             uint64_t pairs[256];
             BuildPalette(info, kDefaultGrey16.data(), 16, palette);
             BuildPairTable(palette, pairs);
-            ForEachRowBottomUp(info, destination, [&](const uint8_t* src, size_t, size_t width, uint32_t* out) {
+            ForEachRow<TopDown>(info, destination, [&](const uint8_t* src, size_t, size_t width, uint32_t* out) {
                 DecodeRow4(src, width, pairs, out);
             });
             break;
@@ -179,18 +182,28 @@ void DecodeTimPixels(const TimImageInfo& info, uint32_t* destination) {
         case TimPixelFormat::Indexed8: {
             uint32_t palette[256];
             BuildPalette(info, kDefaultGrey256.data(), 256, palette);
-            ForEachRowBottomUp(info, destination, [&](const uint8_t* src, size_t, size_t width, uint32_t* out) {
+            ForEachRow<TopDown>(info, destination, [&](const uint8_t* src, size_t, size_t width, uint32_t* out) {
                 DecodeRow8(src, width, palette, out);
             });
             break;
         }
         case TimPixelFormat::Direct16:
-            ForEachRowBottomUp(info, destination, [](const uint8_t* src, size_t, size_t width, uint32_t* out) {
+            ForEachRow<TopDown>(info, destination, [](const uint8_t* src, size_t, size_t width, uint32_t* out) {
                 ConvertColours(src, width, out);
             });
             break;
         case TimPixelFormat::Direct24:
-            ForEachRowBottomUp(info, destination, DecodeRow24);
+            ForEachRow<TopDown>(info, destination, DecodeRow24);
             break;
     }
+}
+
+}  // namespace
+
+void DecodeTimPixels(const TimImageInfo& info, uint32_t* destination) {
+    Decode<false>(info, destination);
+}
+
+void DecodeTimPixelsTopDown(const TimImageInfo& info, uint32_t* destination) {
+    Decode<true>(info, destination);
 }

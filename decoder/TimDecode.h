@@ -9,6 +9,10 @@
 // nothing. Any record ParseTimHeader accepted can be decoded.
 void DecodeTimPixels(const TimImageInfo& info, uint32_t* destination);
 
+// The same pixels with the top row first, as Qt, KDE and gdk-pixbuf hold
+// images.
+void DecodeTimPixelsTopDown(const TimImageInfo& info, uint32_t* destination);
+
 // The most pixels any of the project's readers draws: the handler makes no
 // bitmap above this (64 MiB of pixels), and the desktop plug-ins refuse such
 // images alike, so that every client shows the same files.

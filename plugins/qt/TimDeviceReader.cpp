@@ -23,7 +23,13 @@ TimBytesNeeded TimDeviceReader::Fill(QIODevice* device, bool headerOnly) {
         const TimBytesNeeded need = TimBytesToRead(bytes_.data(), bytes_.size());
         const uint64_t have = bytes_.size();
         if (need.bytes <= have || ended_ || (headerOnly && need.sizeKnown)) return need;
-        const qint64 chunk = qint64(std::min<uint64_t>(need.bytes - have, std::max<uint64_t>(kFirstChunk, have)));
+        // What a seekable device still holds is known, and bounds the read
+        // as well as what the header claims.
+        uint64_t chunk = std::min<uint64_t>(need.bytes - have, std::max<uint64_t>(kFirstChunk, have));
+        if (!device->isSequential()) {
+            const uint64_t left = uint64_t(std::max<qint64>(device->size() - device->pos(), 0));
+            chunk = std::max<uint64_t>(std::min(need.bytes - have, left), 1);
+        }
         try {
             bytes_.resize(size_t(have) + size_t(chunk));
         } catch (const std::bad_alloc&) {
@@ -31,9 +37,9 @@ TimBytesNeeded TimDeviceReader::Fill(QIODevice* device, bool headerOnly) {
             return need;
         }
         auto* target = reinterpret_cast<char*>(bytes_.data() + have);
-        qint64 got = device->read(target, chunk);
+        qint64 got = device->read(target, qint64(chunk));
         if (got == 0 && device->isSequential() && device->waitForReadyRead(kReadTimeoutMs))
-            got = device->read(target, chunk);
+            got = device->read(target, qint64(chunk));
         bytes_.resize(size_t(have) + size_t(std::max<qint64>(got, 0)));
         if (got <= 0) ended_ = true;
     }
@@ -73,16 +79,11 @@ bool TimDeviceReader::ReadImage(QIODevice* device, QImage* image) {
 
     QImage decoded(info.width, info.height, QImage::Format_ARGB32);
     if (decoded.isNull()) return Fail(QStringLiteral("not enough memory for the image"));
-    // Format_ARGB32 is the decoder's pixel (0xAARRGGBB) and its rows have no
-    // gap at 4 bytes per pixel. The decoder writes the bottom row first, as a
-    // Windows bitmap wants; QImage rows go top-down, so they are swapped in
-    // place. Its pixels have alpha 0 or 255 only, which premultiplying leaves
-    // unchanged, so they are already the handler's in straight alpha.
-    auto* pixels = reinterpret_cast<uint32_t*>(decoded.bits());
-    DecodeTimPixels(info, pixels);
-    const size_t width = info.width;
-    for (size_t top = 0, bottom = info.height - 1u; top < bottom; ++top, --bottom)
-        std::swap_ranges(pixels + top * width, pixels + (top + 1) * width, pixels + bottom * width);
+    // Format_ARGB32 is the decoder's pixel (0xAARRGGBB), its rows have no gap
+    // at 4 bytes per pixel, and they run top-down. The decoder's pixels have
+    // alpha 0 or 255 only, which premultiplying leaves unchanged, so they are
+    // already the handler's in straight alpha.
+    DecodeTimPixelsTopDown(info, reinterpret_cast<uint32_t*>(decoded.bits()));
     *image = std::move(decoded);
     return true;
 }
