@@ -15,7 +15,7 @@ scripts/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libb
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 \
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
     gir1.2-gnomedesktop-3.0 python3-gi bubblewrap shared-mime-info \
-    python3 man-db lintian
+    python3 man-db lintian libgdk-pixbuf-2.0-dev
 # The 32-bit DLL's tests need 32-bit Wine, and on some kernels an emulator.
 scripts/wine32.sh
 
@@ -34,6 +34,10 @@ mapfile -t debs <<<"$debs"
 deb_of() { printf '%s\n' "${debs[@]}" | grep "/$1_[^/]*\.deb$"; }
 tests/desktop/lintian.sh "${debs[@]}"
 /usr/bin/python3 tests/desktop/thumbnail_factory_test.py "$(deb_of tim-thumbnailer)"
+# Eye of GNOME's road: the gdk-pixbuf loader's package installed, samples and
+# fuzz seeds opened through GdkPixbuf whole and in chunks, the caches checked
+# after install and removal.
+/usr/bin/python3 tests/desktop/pixbuf_loader_test.py "$(deb_of tim-thumbnailer)" "$(deb_of gdk-pixbuf-loader-tim)"
 
 # The release (scripts/release.sh) built twice and compared, and its MSI
 # installed, used and removed under Wine.
