@@ -10,12 +10,15 @@ cd "$(dirname "$0")/.."
 # libbenchmark-dev: the benchmarks are built (not run) with the tests so
 # that they keep compiling. libpng-dev: tim2png. The desktop step needs
 # GNOME's thumbnail factory with Debian's Python bindings, the sandbox it runs
-# thumbnailers in, and the MIME database; the 32-bit DLL the i686 compiler.
+# thumbnailers in, and the MIME database; the packages' step lintian and
+# man (the manual page's check), the gdk-pixbuf loader its headers, and Eye
+# of GNOME's screenshot Xvfb and ImageMagick's import; the 32-bit DLL the
+# i686 compiler.
 scripts/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev libpng-dev \
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 \
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
     gir1.2-gnomedesktop-3.0 python3-gi bubblewrap shared-mime-info \
-    python3 man-db lintian libgdk-pixbuf-2.0-dev
+    python3 man-db lintian libgdk-pixbuf-2.0-dev eog xvfb xauth imagemagick
 # The 32-bit DLL's tests need 32-bit Wine, and on some kernels an emulator.
 scripts/wine32.sh
 
@@ -38,6 +41,9 @@ tests/desktop/lintian.sh "${debs[@]}"
 # fuzz seeds opened through GdkPixbuf whole and in chunks, the caches checked
 # after install and removal.
 /usr/bin/python3 tests/desktop/pixbuf_loader_test.py "$(deb_of tim-thumbnailer)" "$(deb_of gdk-pixbuf-loader-tim)"
+# Eye of GNOME under xvfb-run opening a sample, without and with the
+# packages; the screenshots stay in build/desktop/.
+/usr/bin/python3 tests/desktop/eog_screenshot_test.py "$(deb_of tim-thumbnailer)" "$(deb_of gdk-pixbuf-loader-tim)"
 
 # The release (scripts/release.sh) built twice and compared, and its MSI
 # installed, used and removed under Wine.
