@@ -1,26 +1,27 @@
 #pragma once
-// The hostile-file set that every client's sweep runs (the Windows DLL, the
-// desktop plug-ins): every truncation of each seed file, every header byte
-// set to boundary values, and random files from one fixed seed, so that
-// every run and every client meets the same files.
+// The hostile-file set that every client of the decoder is swept with (the
+// Windows DLL, the Qt image plugins): every truncation of small seed files of
+// each format, every header byte set to boundary values, and random files of
+// three kinds. From fixed seeds, so that every run and every client sees the
+// same files.
 #include "TimBuilder.h"
-#include "TimFormat.h"
 
 #include <algorithm>
 #include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace timtest {
 
-struct Seed {
+struct HostileSeed {
     const char* name;
     Bytes bytes;
     bool truncate;  // also swept at every length
 };
 
-std::vector<Seed> Seeds() {
+inline std::vector<HostileSeed> HostileSeeds() {
     return {
         {"4-bit, CLUT", MakeTim(0, Block{16, 1, Noise(32, 1)}, Block{3, 5, Noise(30, 2)}), true},
         {"4-bit, no CLUT", MakeTim(0, std::nullopt, Block{2, 3, Noise(12, 3)}), true},
@@ -46,7 +47,7 @@ std::vector<Seed> Seeds() {
 }
 
 // Offsets of the file header and of each block header present in the seed.
-std::vector<size_t> HeaderOffsets(const Bytes& seed) {
+inline std::vector<size_t> HeaderOffsets(const Bytes& seed) {
     std::vector<size_t> offsets;
     for (size_t i = 0; i < 20; ++i) offsets.push_back(i);
     if (seed[4] & 0x8) {
@@ -56,11 +57,11 @@ std::vector<size_t> HeaderOffsets(const Bytes& seed) {
     return offsets;
 }
 
-constexpr uint8_t kBoundaryValues[] = {0x00, 0x01, 0x7F, 0x80, 0xFF};
+inline constexpr uint8_t kBoundaryValues[] = {0x00, 0x01, 0x7F, 0x80, 0xFF};
 
 // Random files of three kinds, from one fixed seed so that every run sweeps
 // the same ones.
-std::vector<Bytes> RandomFiles(const std::vector<Seed>& seeds) {
+inline std::vector<Bytes> RandomFiles(const std::vector<HostileSeed>& seeds) {
     std::mt19937 rng(0x71A5EED);
     auto below = [&](uint32_t n) { return uint32_t(rng() % n); };
     auto noise = [&](Bytes& v, size_t n) {
@@ -108,43 +109,43 @@ std::vector<Bytes> RandomFiles(const std::vector<Seed>& seeds) {
 }
 
 struct HostileGroup {
-    std::string name;
+    std::string name;  // the seed's, or "random"
     std::vector<Bytes> files;
 };
 
-// The whole set in groups: each seed with its truncations and header byte
-// changes, then "random". The counts tell what each part adds.
 struct HostileSet {
     std::vector<HostileGroup> groups;
-    size_t truncations = 0, changes = 0, random = 0;
+    size_t truncations = 0;  // seeds whole or cut short
+    size_t changes = 0;      // header bytes set to boundary values
+    size_t random = 0;
 };
 
+// One group per seed (its truncations, or the seed whole, then its header
+// changes) and the random files last.
 inline HostileSet MakeHostileSet() {
     HostileSet set;
-    const auto seeds = Seeds();
+    const auto seeds = HostileSeeds();
     for (const auto& seed : seeds) {
-        std::vector<Bytes> files;
+        HostileGroup& group = set.groups.emplace_back(HostileGroup{seed.name, {}});
         if (seed.truncate) {
             for (size_t n = 0; n <= seed.bytes.size(); ++n)
-                files.emplace_back(seed.bytes.begin(), seed.bytes.begin() + n);
+                group.files.emplace_back(seed.bytes.begin(), seed.bytes.begin() + ptrdiff_t(n));
         } else {
-            files.push_back(seed.bytes);
+            group.files.push_back(seed.bytes);
         }
-        set.truncations += files.size();
+        set.truncations += group.files.size();
         for (size_t offset : HeaderOffsets(seed.bytes)) {
             for (uint8_t value : kBoundaryValues) {
                 if (seed.bytes[offset] == value) continue;  // the seed itself, already swept
                 Bytes v = seed.bytes;
                 v[offset] = value;
-                files.push_back(std::move(v));
+                group.files.push_back(std::move(v));
                 ++set.changes;
             }
         }
-        set.groups.push_back({seed.name, std::move(files)});
     }
-    auto random = RandomFiles(seeds);
-    set.random = random.size();
-    set.groups.push_back({"random", std::move(random)});
+    set.groups.push_back({"random", RandomFiles(seeds)});
+    set.random = set.groups.back().files.size();
     return set;
 }
 

@@ -4,8 +4,8 @@
 // sanctioned code, agree with the portable reader on the same bytes, and leave
 // no provider or module reference behind.
 #include "DllHost.h"
-#include "HostileFiles.h"
 #include "Premultiply.h"
+#include "HostileFiles.h"
 #include "TimBuilder.h"
 #include "TimDecode.h"
 
@@ -150,15 +150,14 @@ TEST(HostileFiles, EveryAnswerIsSanctionedAndNothingIsLeftBehind) {
 
     const auto started = std::chrono::steady_clock::now();
     HostileSweep sweep(dll, path);
-    for (const auto& seed : Seeds()) {
+    const HostileSet set = MakeHostileSet();
+    for (const auto& seed : HostileSeeds()) {
         TimImageInfo seedInfo{};
         ASSERT_TRUE(ParseTimHeader(seedInfo, seed.bytes.data(), seed.bytes.data() + seed.bytes.size()))
             << seed.name << " must itself be valid";
     }
-    const HostileSet set = MakeHostileSet();
-    for (const auto& group : set.groups) sweep.Group(group.name, group.files);
+    for (const HostileGroup& group : set.groups) sweep.Group(group.name, group.files);
     const size_t truncations = set.truncations, changes = set.changes;
-    const auto& random = set.groups.back().files;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     GroupTally total;
@@ -171,14 +170,14 @@ TEST(HostileFiles, EveryAnswerIsSanctionedAndNothingIsLeftBehind) {
         for (const auto& [hr, n] : t.thumbnail) total.thumbnail[hr] += n;
     }
     std::printf("[hostile sweep] %zu files (%zu seeds whole or truncated, %zu header byte changes, %zu random) in %.1f s\n",
-                total.files, truncations, changes, random.size(), seconds);
+                total.files, truncations, changes, set.random, seconds);
     std::printf("[hostile sweep] Initialize: %s\n", Describe(total.initialize).c_str());
     std::printf("[hostile sweep] GetThumbnail: %s\n", Describe(total.thumbnail).c_str());
     RecordProperty("files", int(total.files));
     RecordProperty("initialize", Describe(total.initialize));
     RecordProperty("thumbnail", Describe(total.thumbnail));
 
-    EXPECT_EQ(total.files, truncations + changes + random.size());
+    EXPECT_EQ(total.files, truncations + changes + set.random);
     EXPECT_EQ(sweep.faults(), 0u);
     EXPECT_EQ(dll.CanUnloadNow(), S_OK);
     // Every group must reach the decoder, not just the signature check.
