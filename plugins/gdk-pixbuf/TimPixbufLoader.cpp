@@ -23,40 +23,25 @@ void SetError(GError** error, GdkPixbufError code, const std::string& message) {
     g_set_error_literal(error, GDK_PIXBUF_ERROR, int(code), message.c_str());
 }
 
-// The decoder's rows: bottom-up, each pixel the u32 0xAARRGGBB. A pixbuf's:
-// top-down, bytes R, G, B, A, which read as a little-endian u32 is
-// 0xAABBGGRR. The decoder's alpha is 0 or 255 and its transparent pixels are
-// all zero, so its pixels are already straight alpha (the handler's
-// premultiplying pass leaves them as they are).
+// The decoder's pixel is the u32 0xAARRGGBB; a pixbuf's bytes R, G, B, A
+// read as a little-endian u32 are 0xAABBGGRR. The decoder's alpha is 0 or 255
+// and its transparent pixels are all zero, so its pixels are already straight
+// alpha (the handler's premultiplying pass leaves them as they are).
 inline uint32_t BgraToRgba(uint32_t v) {
     return (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
 }
 
-// Two rows swap places, each pixel reordered on the way. Four pixels a step
-// over distinct rows, which the compiler makes one vector operation of at
+// Four pixels a step, which the compiler makes one vector operation of at
 // -O2 already; then the rest one by one.
-void SwapRowsToRgba(uint32_t* __restrict top, uint32_t* __restrict bottom, size_t width) {
-    size_t x = 0;
-    for (; x + 4 <= width; x += 4) {
-        uint32_t t[4], b[4];
-        for (int i = 0; i < 4; ++i) t[i] = top[x + i], b[i] = bottom[x + i];
-        for (int i = 0; i < 4; ++i) top[x + i] = BgraToRgba(b[i]), bottom[x + i] = BgraToRgba(t[i]);
-    }
-    for (; x < width; ++x) {
-        const uint32_t t = top[x];
-        top[x] = BgraToRgba(bottom[x]);
-        bottom[x] = BgraToRgba(t);
-    }
+void BgraToRgbaInPlace(uint32_t* pixels, size_t count) {
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4)
+        for (size_t k = 0; k < 4; ++k) pixels[i + k] = BgraToRgba(pixels[i + k]);
+    for (; i < count; ++i) pixels[i] = BgraToRgba(pixels[i]);
 }
 
-void BottomUpBgraToRgba(uint32_t* pixels, size_t width, size_t height) {
-    for (size_t top = 0; top < height / 2; ++top)
-        SwapRowsToRgba(pixels + top * width, pixels + (height - 1 - top) * width, width);
-    if (height % 2) {
-        uint32_t* middle = pixels + height / 2 * width;
-        for (size_t x = 0; x < width; ++x) middle[x] = BgraToRgba(middle[x]);
-    }
-}
+// Decodes in bands of rows, each reordered while it is still in the cache.
+constexpr uint32_t kBandRows = 16;
 
 // One file taken front to back: keeps the bytes the header says the file
 // holds, no more, and makes the pixbuf once they are all in.
@@ -211,8 +196,11 @@ private:
         // as bytes meanwhile.
         auto* pixels = reinterpret_cast<uint32_t*>(gdk_pixbuf_get_pixels(pixbuf));
         if (preparedFunc_) preparedFunc_(pixbuf, nullptr, userData_);
-        DecodeTimPixels(info, pixels);
-        BottomUpBgraToRgba(pixels, info.width, info.height);
+        for (uint32_t row = 0; row < info.height; row += kBandRows) {
+            uint32_t* band = pixels + size_t(row) * info.width;
+            DecodeTimRows(info, row, kBandRows, band);
+            BgraToRgbaInPlace(band, size_t(std::min<uint32_t>(kBandRows, info.height - row)) * info.width);
+        }
         if (updatedFunc_) updatedFunc_(pixbuf, 0, 0, info.width, info.height, userData_);
         pixbuf_ = pixbuf;
         g_free(bytes_);  // the pixels are all out; the bytes are no longer needed
