@@ -1,7 +1,7 @@
 // The gdk-pixbuf loader of TIM files (libpixbufloader-tim.so): Eye of GNOME,
-// gThumb, Geeqie, Ristretto and GTK's file choosers open TIM files through it.
+// gThumb, Geeqie, Ristretto and other GTK programs open TIM files through it.
 // Glue around the decoder: TimBytesToRead says how much to take, FindTimRefusal
-// judges, DecodeTimPixels draws. Both of gdk-pixbuf's roads, `load` (a FILE*)
+// judges, DecodeTimRows draws. Both of gdk-pixbuf's roads, `load` (a FILE*)
 // and the incremental one (chunks of any size), go through one TimReader.
 #define GDK_PIXBUF_ENABLE_BACKEND
 #include <gdk-pixbuf/gdk-pixbuf-io.h>
@@ -11,10 +11,11 @@
 #include "TimFormat.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
-#include <new>
 #include <cstring>
+#include <new>
 #include <string>
 
 namespace {
@@ -27,6 +28,7 @@ void SetError(GError** error, GdkPixbufError code, const std::string& message) {
 // read as a little-endian u32 are 0xAABBGGRR. The decoder's alpha is 0 or 255
 // and its transparent pixels are all zero, so its pixels are already straight
 // alpha (the handler's premultiplying pass leaves them as they are).
+static_assert(std::endian::native == std::endian::little, "pixels are reordered as little-endian words");
 inline uint32_t BgraToRgba(uint32_t v) {
     return (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
 }
