@@ -83,7 +83,7 @@ bool TimDeviceReader::ReadImage(QIODevice* device, QImage* image) {
     // at 4 bytes per pixel, and they run top-down. The decoder's pixels have
     // alpha 0 or 255 only, which premultiplying leaves unchanged, so they are
     // already the handler's in straight alpha.
-    DecodeTimPixelsTopDown(info, reinterpret_cast<uint32_t*>(decoded.bits()));
+    DecodeTimRows(info, 0, info.height, reinterpret_cast<uint32_t*>(decoded.bits()));
     *image = std::move(decoded);
     return true;
 }

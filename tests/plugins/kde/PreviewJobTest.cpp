@@ -4,7 +4,7 @@
 // of the samples and of a larger image must have the handler's pixels
 // (shrunk as tim2png shrinks them for GNOME), and the damaged sample none.
 //
-// Run by tests/plugins/run-plugin-tests.sh with the package installed,
+// Run by tests/plugins/plugin_clients_test.py with the package installed,
 // QT_QPA_PLATFORM=offscreen, and HOME and XDG_* folders of its own (a fresh
 // thumbnail cache).
 #include "BoxFilter.h"
