@@ -24,12 +24,11 @@ TimBytesNeeded TimDeviceReader::Fill(QIODevice* device, bool headerOnly) {
         const uint64_t have = bytes_.size();
         if (need.bytes <= have || ended_ || (headerOnly && need.sizeKnown)) return need;
         // What a seekable device still holds is known, and bounds the read
-        // as well as what the header claims.
+        // as well as what the header claims (a size of 0 may only mean
+        // unknown, as for files in /proc: then it is read like a pipe).
         uint64_t chunk = std::min<uint64_t>(need.bytes - have, std::max<uint64_t>(kFirstChunk, have));
-        if (!device->isSequential()) {
-            const uint64_t left = uint64_t(std::max<qint64>(device->size() - device->pos(), 0));
-            chunk = std::max<uint64_t>(std::min(need.bytes - have, left), 1);
-        }
+        const qint64 left = device->isSequential() ? 0 : device->size() - device->pos();
+        if (left > 0) chunk = std::min(need.bytes - have, uint64_t(left));
         try {
             bytes_.resize(size_t(have) + size_t(chunk));
         } catch (const std::bad_alloc&) {
