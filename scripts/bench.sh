@@ -130,7 +130,7 @@ run_gdkpixbuf() {
     cp packaging/debian/tim-thumbnailer.xml "$work/mime/packages/"
     update-mime-database "$work/mime"
     echo
-    echo "=== TIM files through GdkPixbuf against the decoder, 1024 x 512, fastest of 41 rounds ==="
+    echo "=== TIM files through GdkPixbuf against the decoder, 1024 x 512, fastest of 101 rounds ==="
     XDG_DATA_DIRS="$PWD/$work:/usr/local/share:/usr/share" \
         build/bench/benchmarks/gdk-pixbuf/pixbuf_bench "$work/loaders.cache" "$work"
 }

@@ -29,7 +29,8 @@ def is_installed(package):
 
 
 def install(debs):
-    subprocess.run(APT + ["install"] + [os.path.abspath(d) for d in debs], check=True, env=ENV,
+    # --reinstall: a build of the version already installed replaces it too.
+    subprocess.run(APT + ["install", "--reinstall"] + [os.path.abspath(d) for d in debs], check=True, env=ENV,
                    stdout=subprocess.DEVNULL)
 
 
