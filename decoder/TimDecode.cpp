@@ -148,22 +148,43 @@ void BuildPalette(const TimImageInfo& info, const uint16_t* greyRamp, uint32_t e
     std::memset(palette + available, 0, (entries - available) * sizeof(uint32_t));
 }
 
-// Source rows run top-down in the file, every one 2 * rawWidth bytes long;
-// the bitmap wants the bottom row first.
+// The rows to decode, [first, first + count), and their order: the bitmap
+// wants the bottom row first, other clients the file's own order.
+struct RowRange {
+    size_t first, count;
+    bool bottomUp;
+};
+
+// Source rows run top-down in the file, every one 2 * rawWidth bytes long.
 template <typename DecodeRow>
-void ForEachRowBottomUp(const TimImageInfo& info, uint32_t* destination, DecodeRow decodeRow) {
+void ForEachRow(const TimImageInfo& info, RowRange rows, uint32_t* destination, DecodeRow decodeRow) {
     const size_t width = info.width;
     const size_t stride = size_t(info.rawWidth) * 2;
-    for (size_t row = info.height; row-- > 0; destination += width) {
+    for (size_t i = 0; i < rows.count; ++i, destination += width) {
+        const size_t row = rows.bottomUp ? rows.first + rows.count - 1 - i : rows.first + i;
         decodeRow(info.pixelData + row * stride, stride, width, destination);
     }
 }
 
+void Decode(const TimImageInfo& info, RowRange rows, uint32_t* destination);
+
 }  // namespace
 
 void DecodeTimPixels(const TimImageInfo& info, uint32_t* destination) {
+    Decode(info, {0, info.height, true}, destination);
+}
+
+void DecodeTimRows(const TimImageInfo& info, uint32_t firstRow, uint32_t rowCount, uint32_t* destination) {
+    if (firstRow >= info.height) return;
+    if (rowCount > info.height - firstRow) rowCount = info.height - firstRow;
+    Decode(info, {firstRow, rowCount, false}, destination);
+}
+
+namespace {
+
+void Decode(const TimImageInfo& info, RowRange rows, uint32_t* destination) {
     using namespace tim_detail;
-    if (info.width == 0 || info.height == 0) return;
+    if (info.width == 0 || rows.count == 0) return;
 
     switch (info.format) {
         case TimPixelFormat::Indexed4: {
@@ -171,7 +192,7 @@ void DecodeTimPixels(const TimImageInfo& info, uint32_t* destination) {
             uint64_t pairs[256];
             BuildPalette(info, kDefaultGrey16.data(), 16, palette);
             BuildPairTable(palette, pairs);
-            ForEachRowBottomUp(info, destination, [&](const uint8_t* src, size_t, size_t width, uint32_t* out) {
+            ForEachRow(info, rows, destination, [&](const uint8_t* src, size_t, size_t width, uint32_t* out) {
                 DecodeRow4(src, width, pairs, out);
             });
             break;
@@ -179,18 +200,20 @@ void DecodeTimPixels(const TimImageInfo& info, uint32_t* destination) {
         case TimPixelFormat::Indexed8: {
             uint32_t palette[256];
             BuildPalette(info, kDefaultGrey256.data(), 256, palette);
-            ForEachRowBottomUp(info, destination, [&](const uint8_t* src, size_t, size_t width, uint32_t* out) {
+            ForEachRow(info, rows, destination, [&](const uint8_t* src, size_t, size_t width, uint32_t* out) {
                 DecodeRow8(src, width, palette, out);
             });
             break;
         }
         case TimPixelFormat::Direct16:
-            ForEachRowBottomUp(info, destination, [](const uint8_t* src, size_t, size_t width, uint32_t* out) {
+            ForEachRow(info, rows, destination, [](const uint8_t* src, size_t, size_t width, uint32_t* out) {
                 ConvertColours(src, width, out);
             });
             break;
         case TimPixelFormat::Direct24:
-            ForEachRowBottomUp(info, destination, DecodeRow24);
+            ForEachRow(info, rows, destination, DecodeRow24);
             break;
     }
 }
+
+}  // namespace

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr uint32_t kTimIdentifier = 16;
 constexpr uint32_t kMaxFlags = 15;
 constexpr uint32_t kClutFlag = 0x8;
 constexpr size_t kBlockHeaderSize = 12;
@@ -34,6 +33,26 @@ BlockHeader ReadBlockHeader(const uint8_t* p) {
 // so that comparisons with lengths and remaining sizes never wrap.
 uint64_t DataBlockSize(const BlockHeader& b) {
     return uint64_t(b.w) * b.h * 2 + kBlockHeaderSize;
+}
+
+TimPixelFormat FormatOfMode(uint32_t mode) {
+    switch (mode) {
+        case 0: return TimPixelFormat::Indexed4;
+        case 1: return TimPixelFormat::Indexed8;
+        case 2: return TimPixelFormat::Direct16;
+        default: return TimPixelFormat::Direct24;
+    }
+}
+
+// Pixels per row of an image block `w` units wide; 24-bit rows may end in
+// one or two bytes that belong to no pixel.
+uint32_t PixelWidth(uint32_t mode, uint16_t w) {
+    switch (mode) {
+        case 0: return 4u * w;
+        case 1: return 2u * w;
+        case 2: return w;
+        default: return (2u * w) / 3;
+    }
 }
 
 using R = TimRefusalReason;
@@ -93,13 +112,8 @@ TimRefusal ParseRefusal(TimImageInfo& info, const uint8_t* fileStart, const uint
     if (image.length > effectiveLength) effectiveLength = image.length;
     if (effectiveLength > size_t(fileEnd - p)) return {R::BlocksPastEnd};
 
-    uint32_t width = 0;
-    switch (mode) {
-        case 0: info.format = TimPixelFormat::Indexed4; width = 4u * image.w; break;
-        case 1: info.format = TimPixelFormat::Indexed8; width = 2u * image.w; break;
-        case 2: info.format = TimPixelFormat::Direct16; width = image.w; break;
-        default: info.format = TimPixelFormat::Direct24; width = (2u * image.w) / 3; break;
-    }
+    info.format = FormatOfMode(mode);
+    const uint32_t width = PixelWidth(mode, image.w);
     // Wider images do not fit the 16-bit width; refusing beats drawing them wrapped.
     if (width > 0xFFFF) return {R::TooWide, width};
     info.width = uint16_t(width);
@@ -142,4 +156,38 @@ bool SelectTimPalette(TimImageInfo& info, uint32_t index) {
     info.clutHeight = 1;
     info.clutCount = 1;
     return true;
+}
+
+TimBytesNeeded TimBytesToRead(const uint8_t* file, size_t size) {
+    // Each size-dependent rule of FindTimRefusal, in its order, asks for the
+    // bytes it compares with; a rule that refuses whatever follows ends the
+    // walk. Stopping at a rule's own bytes gives the verdict of the whole
+    // file, since every later byte could only pass a "fits in the file" test.
+    TimBytesNeeded need{8 + kBlockHeaderSize, 0, 0, false};
+    if (size < need.bytes) return need;
+    const uint32_t flags = LoadU32LE(file + 4);
+    const uint32_t firstLength = LoadU32LE(file + 8);
+    if (LoadU32LE(file) != kTimIdentifier || flags > kMaxFlags || firstLength < kBlockHeaderSize) return need;
+    need.bytes = 8 + uint64_t(firstLength);
+    const uint32_t mode = flags & 7;
+    if (mode > 3) return need;
+
+    uint64_t imageStart = 8;
+    if (flags & kClutFlag) {
+        if (need.bytes < imageStart + kBlockHeaderSize + 1) need.bytes = imageStart + kBlockHeaderSize + 1;
+        const BlockHeader clut = ReadBlockHeader(file + 8);
+        if (clut.w > kMaxBlockSide || clut.h > kMaxBlockSide || clut.length < DataBlockSize(clut)) return need;
+        imageStart += clut.length;
+        if (need.bytes < imageStart + kBlockHeaderSize) need.bytes = imageStart + kBlockHeaderSize;
+        if (size < need.bytes) return need;
+    }
+    const BlockHeader image = ReadBlockHeader(file + imageStart);
+    if (image.w > kMaxBlockSide || image.h > kMaxBlockSide) return need;
+    uint64_t effectiveLength = DataBlockSize(image);
+    if (image.length > effectiveLength) effectiveLength = image.length;
+    if (need.bytes < imageStart + effectiveLength) need.bytes = imageStart + effectiveLength;
+    need.width = PixelWidth(mode, image.w);
+    need.height = image.h;
+    need.sizeKnown = true;
+    return need;
 }

@@ -35,6 +35,11 @@ struct TimImageInfo {
 static_assert(sizeof(TimImageInfo) == 1 + 7 * 2 + 4 + 2 * sizeof(void*) + 4 * 2,
               "TimImageInfo must be byte-packed");
 
+// The u32 every TIM file starts with. The flags after it are at most 15, so
+// bytes 5 to 7 are zero: the byte pattern of clients that pick a reader by a
+// file's first bytes. CheckTimSignature is the real test.
+constexpr uint32_t kTimIdentifier = 16;
+
 // Quick test of the first twelve bytes of a file of `size` bytes.
 bool CheckTimSignature(const uint8_t* view, uint64_t size);
 
@@ -74,6 +79,10 @@ TimRefusal FindTimRefusal(TimImageInfo& info, const uint8_t* file, uint64_t size
 // empty for Accepted. Kept out of the handler, which reports no text.
 std::string TimRefusalText(const TimRefusal& refusal);
 
+// Why an accepted file cannot be drawn: no pixels at all, or more than
+// kMaxTimPixels (TimDecode.h). Empty when it can be drawn.
+std::string TimDrawRefusalText(const TimImageInfo& info);
+
 // Whole palettes in the CLUT: clutCount without its wrap modulo 65536. Zero
 // without a palette, also when the CLUT is shorter than one palette.
 uint32_t TimPaletteCount(const TimImageInfo& info);
@@ -83,3 +92,18 @@ uint32_t TimPaletteCount(const TimImageInfo& info);
 // it is (a short CLUT included), which is what the handler draws. False, with
 // `info` unchanged, for an index the file does not have.
 bool SelectTimPalette(TimImageInfo& info, uint32_t index);
+
+// For readers that take a file front to back (a pipe, a loader fed in
+// pieces) and must not read past what the file says it holds.
+struct TimBytesNeeded {
+    uint64_t bytes;   // read the file up to this many bytes from its start
+    uint32_t width;   // the image's size in pixels, once its header is in
+    uint32_t height;  //   (the width not yet checked against 65535)
+    bool sizeKnown;
+};
+
+// Given the first `size` bytes of a file: when `bytes` is more than `size`,
+// read up to it and ask again (it never shrinks); otherwise stop. Either
+// way, FindTimRefusal on what was read (all of it, if the file ends early)
+// gives the verdict and record of the whole file.
+TimBytesNeeded TimBytesToRead(const uint8_t* file, size_t size);

@@ -1,5 +1,6 @@
 // The refusal reasons in words. A file of its own so that the handler, which
 // reports no text, links none of it.
+#include "TimDecode.h"
 #include "TimFormat.h"
 
 std::string TimRefusalText(const TimRefusal& refusal) {
@@ -23,4 +24,12 @@ std::string TimRefusalText(const TimRefusal& refusal) {
         case TimRefusalReason::TooWide: return "image too wide: " + value + " pixels per row (at most 65535)";
     }
     return "refused for an unknown reason";
+}
+
+std::string TimDrawRefusalText(const TimImageInfo& info) {
+    const std::string size = std::to_string(info.width) + " x " + std::to_string(info.height);
+    if (info.width == 0 || info.height == 0) return "the image has no pixels (" + size + ")";
+    if (uint64_t(info.width) * info.height > kMaxTimPixels)
+        return "image too large: " + size + " pixels (at most " + std::to_string(kMaxTimPixels) + " in all)";
+    return "";
 }

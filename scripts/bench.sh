@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The benchmark command: installs what is missing, builds the benchmarks in
-# release mode and runs them: the decoder, the thumbnail call under Wine, and
-# tim2png as a whole process. Each step measures its yardstick in the same
-# run as the code it judges and prints its own table of ratios.
+# release mode and runs them: the decoder, the thumbnail call under Wine,
+# tim2png as a whole process, the gdk-pixbuf loader and QImageReader through
+# the Qt plugins. Each step measures its yardstick in the same run as the
+# code it judges and prints its own table of ratios.
 #
 # Usage: scripts/bench.sh [Google Benchmark option...]
 #   The options go to the native benchmark, e.g. --benchmark_filter=1024x512
@@ -107,9 +108,55 @@ run_tim2png() {
     }'
 }
 
+deps_gdkpixbuf() {
+    scripts/install-deps.sh cmake ninja-build g++ pkg-config libbenchmark-dev libgdk-pixbuf-2.0-dev shared-mime-info
+}
+
+# A 1024 x 512 file of each format through GdkPixbuf with the loader as
+# built (release), next to the decoder's decode and premultiply in the same
+# run; gdk-pixbuf sees only that loader, through a cache of its own.
+run_gdkpixbuf() {
+    echo
+    echo "=== build: gdk-pixbuf loader and its benchmark (preset bench) ==="
+    cmake --preset bench >/dev/null
+    cmake --build --preset bench --target pixbuf_bench pixbufloader-tim
+    local work=build/bench/gdk-pixbuf
+    rm -rf "$work" && mkdir -p "$work"
+    "$(pkg-config --variable=gdk_pixbuf_query_loaders gdk-pixbuf-2.0)" \
+        "$PWD/build/bench/plugins/gdk-pixbuf/libpixbufloader-tim.so" >"$work/loaders.cache"
+    # new_from_file picks the loader by MIME type: the project's own, in a
+    # database of the step's own beside the system's.
+    mkdir -p "$work/mime/packages"
+    cp packaging/debian/tim-thumbnailer.xml "$work/mime/packages/"
+    update-mime-database "$work/mime"
+    echo
+    echo "=== TIM files through GdkPixbuf against the decoder, 1024 x 512, fastest of 101 rounds ==="
+    XDG_DATA_DIRS="$PWD/$work:/usr/local/share:/usr/share" \
+        build/bench/benchmarks/gdk-pixbuf/pixbuf_bench "$work/loaders.cache" "$work"
+}
+
+deps_qt() {
+    scripts/install-deps.sh cmake ninja-build g++ qtbase5-dev qt6-base-dev libkf5kio-dev extra-cmake-modules
+}
+
+# A 1024 x 512 file of each format read from memory through QImageReader
+# with the Qt 5 plugin, then the Qt 6 one, each next to the decoder's own
+# decode and premultiply in the same process; the plugins come from the
+# bench tree. The Google Benchmark options are not for this step.
+run_qt() {
+    echo
+    echo "=== build: the Qt plugins and their benchmark (preset bench) ==="
+    cmake --preset bench >/dev/null
+    cmake --build --preset bench --target qt5_reader_bench qt6_reader_bench
+    echo
+    echo "=== QImageReader through the Qt plugins against the decoder, 1024 x 512 ==="
+    QT_PLUGIN_PATH="$PWD/build/bench/plugins/qt5" build/bench/benchmarks/qt/qt5/qt5_reader_bench
+    QT_PLUGIN_PATH="$PWD/build/bench/plugins/qt6" build/bench/benchmarks/qt/qt6/qt6_reader_bench --rows
+}
+
 # Steps in order. Another platform's benchmark is added as one more
 # deps_NAME/run_NAME pair and its name here.
-steps=(native windows tim2png)
+steps=(native windows tim2png gdkpixbuf qt)
 
 for step in "${steps[@]}"; do "deps_$step"; done
 for step in "${steps[@]}"; do "run_$step" "$@"; done

@@ -3,7 +3,8 @@
 # form into build/release/ (no test or benchmark programs) and writes dist/:
 #   TimThumbnailHandler-<version>-win64.msi   Windows Installer package (wixl)
 #   TimThumbnailHandler-<version>-win64.zip   the programs and both DLLs, README.txt, LICENSE.txt
-#   tim-thumbnailer_<version>_amd64.deb       tim2png with its thumbnailer entry and MIME type
+#   tim-thumbnailer_<version>_amd64.deb       tim2png with its thumbnailer entry, manual page and MIME type
+#   gdk-pixbuf-loader-tim_<version>_amd64.deb and the other plug-in packages (scripts/deb.sh)
 #   SHA256SUMS                                 covering every file above
 # Reproducible: two runs from the same commit, in any folders, give the same
 # bytes. Times come from SOURCE_DATE_EPOCH, by default the commit's time.
@@ -71,11 +72,11 @@ run_checksums() {
 }
 deps_checksums() { :; }
 
-# The Linux package; scripts/deb.sh installs what it needs itself, and CPack
+# The Linux packages; scripts/deb.sh installs what it needs itself, and CPack
 # takes its file times from SOURCE_DATE_EPOCH too.
 deps_linux() { :; }
 run_linux() {
-    echo "=== Debian package ==="
+    echo "=== Debian packages ==="
     scripts/deb.sh "$dist" >/dev/null
 }
 

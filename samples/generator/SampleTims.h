@@ -15,11 +15,19 @@ namespace samples {
 using timtest::Block;
 using timtest::Bytes;
 
+// A pixel every client must show: top row first, straight alpha, 0xAARRGGBB
+// (the handler's BGRA pixel, and Qt's ARGB32).
+struct KnownPixel {
+    unsigned x, y;
+    uint32_t argb;
+};
+
 struct Sample {
     std::string name;     // file name in samples/
     Bytes bytes;
     bool accepted;        // whether the handler draws it
     std::string summary;  // what timthumb prints: size and format, or the refusal reason
+    std::vector<KnownPixel> known;
 };
 
 // A TIM colour from 5-bit channels.
@@ -93,7 +101,9 @@ inline Sample Sprite4BitClut() {
     return {"sprite-4bit-clut.tim",
             timtest::MakeTim(0, Block{16, 1, MushroomPalette(Rgb(29, 5, 4), Rgb(18, 2, 3)), {}, 0, 480},
                              Block{16, 64, MushroomIndices(), {}, 320, 0}),
-            true, "64 x 64, 4-bit indexed with CLUT"};
+            true, "64 x 64, 4-bit indexed with CLUT",
+            // colour 0 is transparent; the outline is TIM colour (4, 2, 3); the cap's spot
+            {{0, 0, 0x00000000}, {20, 4, 0xFF211018}, {28, 12, 0xFFFFFFF7}}};
 }
 
 // The same mushroom with a CLUT of two palettes, as games swap colours:
@@ -104,7 +114,9 @@ inline Sample Sprite4BitTwoPalettes() {
     clut.insert(clut.end(), green.begin(), green.end());
     return {"sprite-4bit-two-palettes.tim",
             timtest::MakeTim(0, Block{16, 2, clut, {}, 0, 482}, Block{16, 64, MushroomIndices(), {}, 320, 64}),
-            true, "64 x 64, 4-bit indexed with CLUT"};
+            true, "64 x 64, 4-bit indexed with CLUT",
+            // palette 0: the red cap, not the green one
+            {{0, 0, 0x00000000}, {20, 4, 0xFF211018}, {12, 12, 0xFFEF2921}}};
 }
 
 // Diagonal bands through the 16 built-in greys.
@@ -113,7 +125,9 @@ inline Sample Bands4BitGrey() {
     for (unsigned y = 0; y < 64; ++y)
         for (unsigned x = 0; x < 64; ++x) indices[y * 64 + x] = uint8_t((x + y) * 16 / 127);
     return {"bands-4bit-grey.tim", timtest::MakeTim(0, std::nullopt, Block{16, 64, Pack4(indices), {}, 336, 0}),
-            true, "64 x 64, 4-bit indexed, no CLUT (grey)"};
+            true, "64 x 64, 4-bit indexed, no CLUT (grey)",
+            // index 0 of the grey ramp is opaque black, index 15 white
+            {{0, 0, 0xFF000000}, {63, 63, 0xFFFFFFFF}}};
 }
 
 // Concentric rings through a 255-colour wheel; outside the disc, index 0 is transparent.
@@ -130,7 +144,9 @@ inline Sample Rings8BitClut() {
         }
     return {"rings-8bit-clut.tim",
             timtest::MakeTim(1, Block{256, 1, palette, {}, 0, 481}, Block{32, 64, pixels, {}, 352, 0}), true,
-            "64 x 64, 8-bit indexed with CLUT"};
+            "64 x 64, 8-bit indexed with CLUT",
+            // outside the disc transparent; the centre is index 129, cyan
+            {{0, 0, 0x00000000}, {32, 32, 0xFF00FFFF}}};
 }
 
 // A radial glow through the 256 built-in greys.
@@ -143,7 +159,9 @@ inline Sample Glow8BitGrey() {
             pixels[size_t(y * 64 + x)] = uint8_t(level < 0 ? 0 : level);
         }
     return {"glow-8bit-grey.tim", timtest::MakeTim(1, std::nullopt, Block{32, 64, pixels, {}, 384, 0}), true,
-            "64 x 64, 8-bit indexed, no CLUT (grey)"};
+            "64 x 64, 8-bit indexed, no CLUT (grey)",
+            // white centre; the corner's level 7 shares grey 0, opaque black
+            {{32, 32, 0xFFFFFFFF}, {0, 0, 0xFF000000}}};
 }
 
 // A colour gradient on a checkerboard whose other squares are holes (colour
@@ -162,7 +180,9 @@ inline Sample Checker16Bit() {
             timtest::PutU16(pixels, c);
         }
     return {"checker-16bit.tim", timtest::MakeTim(2, std::nullopt, Block{64, 64, pixels, {}, 448, 0}), true,
-            "64 x 64, 16-bit direct colour"};
+            "64 x 64, 16-bit direct colour",
+            // 0x8000 frame opaque black, a hole, TIM colour (1, 1, 30)
+            {{0, 0, 0xFF000000}, {10, 2, 0x00000000}, {2, 2, 0xFF0808F7}}};
 }
 
 // Red across, green down, blue fading out: full 8-bit channels.
@@ -175,7 +195,9 @@ inline Sample Gradient24Bit() {
             pixels.push_back(uint8_t(255 - (x + y) * 2));
         }
     return {"gradient-24bit.tim", timtest::MakeTim(3, std::nullopt, Block{96, 64, pixels, {}, 512, 0}), true,
-            "64 x 64, 24-bit direct colour"};
+            "64 x 64, 24-bit direct colour",
+            // rows top-down, red first
+            {{0, 0, 0xFF0000FF}, {63, 0, 0xFFFF0081}, {0, 63, 0xFF00FF81}}};
 }
 
 // The sprite cut off after 40 of its 64 rows, as a broken copy or download
@@ -183,7 +205,7 @@ inline Sample Gradient24Bit() {
 inline Sample Truncated() {
     Bytes file = Sprite4BitClut().bytes;
     file.resize(8 + 44 + 12 + 40 * 32);
-    return {"refused-truncated.tim", file, false, "damaged TIM file: its blocks do not fit the file"};
+    return {"refused-truncated.tim", file, false, "damaged TIM file: its blocks do not fit the file", {}};
 }
 
 inline std::vector<Sample> AllSamples() {

@@ -174,3 +174,33 @@ TEST(DecodeTimPixels, ZeroWidthOrHeightWritesNothing) {
         EXPECT_EQ(canary[3], 4u);
     }
 }
+
+// Any band of rows, in the file's order, is those rows of the bottom-up
+// image; rows past the last are left alone. Every format, a height that no
+// band size divides, widths that leave kernel tails.
+TEST(DecodeTimRows, EveryBandIsTheImageTopDown) {
+    const Bytes files[] = {
+        MakeTim(0, Block{16, 1, TracerClut(16)}, Block{5, 7, Noise(70, 1)}),
+        MakeTim(1, Block{256, 1, TracerClut(256)}, Block{9, 7, Noise(126, 2)}),
+        MakeTim(2, std::nullopt, Block{19, 7, Noise(266, 3)}),
+        MakeTim(3, std::nullopt, Block{29, 7, Noise(406, 4)}),
+    };
+    for (const Bytes& file : files) {
+        const Decoded whole = Decode(file);
+        const size_t width = whole.info.width, height = whole.info.height;
+        SCOPED_TRACE(int(whole.info.format));
+        for (uint32_t band : {1u, 3u, 7u, 16u}) {
+            std::vector<uint32_t> topDown(width * height + 1, 0xDEADBEEF);
+            for (uint32_t row = 0; row < height; row += band)
+                DecodeTimRows(whole.info, row, band, topDown.data() + row * width);
+            for (size_t y = 0; y < height; ++y)
+                for (size_t x = 0; x < width; ++x)
+                    ASSERT_EQ(topDown[y * width + x], whole.pixels[(height - 1 - y) * width + x])
+                        << "band " << band << ", pixel " << x << ", " << y;
+            EXPECT_EQ(topDown.back(), 0xDEADBEEF) << "written past the last row";
+        }
+        uint32_t canary = 1;
+        DecodeTimRows(whole.info, uint32_t(height), 4, &canary);
+        EXPECT_EQ(canary, 1u);
+    }
+}

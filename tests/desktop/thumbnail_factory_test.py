@@ -19,16 +19,17 @@ import sys
 import tempfile
 import unittest
 
-import gi
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import debs  # noqa: E402
+
+import gi  # noqa: E402
 
 gi.require_version("GnomeDesktop", "3.0")
 gi.require_version("GdkPixbuf", "2.0")
 from gi.repository import GdkPixbuf, Gio, GLib, GnomeDesktop  # noqa: E402
 
-PACKAGE = "tim-thumbnailer"
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SAMPLES = os.path.join(ROOT, "samples")
-SUDO = [] if os.geteuid() == 0 else ["sudo"]
 
 
 def rgba(pixbuf):
@@ -140,25 +141,11 @@ class ThumbnailFactory(unittest.TestCase):
         self.assertNotEqual(mime, "image/x-tim")
 
 
-def installed_version():
-    result = subprocess.run(["dpkg-query", "-W", "-f=${Status} ${Version}", PACKAGE],
-                            capture_output=True, text=True)
-    return result.stdout.split()[-1] if result.stdout.startswith("install ok installed") else None
-
-
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    deb = os.path.abspath(sys.argv[1])
-    before = installed_version()
-    subprocess.run(SUDO + ["dpkg", "-i", deb], check=True)
-    try:
+    with debs.installed([sys.argv[1]]):
         result = unittest.main(argv=sys.argv[:1], exit=False, verbosity=2).result
-    finally:
-        if before:
-            print(f"{PACKAGE} {before} was installed before the test; the new build stays installed")
-        else:
-            subprocess.run(SUDO + ["dpkg", "--purge", PACKAGE], check=True)
     failed = len(result.failures) + len(result.errors)
     print(f"desktop: {result.testsRun - failed} passed, {failed} failed")
     sys.exit(1 if failed or not result.testsRun else 0)

@@ -1,6 +1,8 @@
 // samples/: the committed files are exactly what the generator writes, and
 // between them they show what they claim to.
+#include "Premultiply.h"
 #include "SampleTims.h"
+#include "StraightAlpha.h"
 #include "TimDecode.h"
 #include "TimFormat.h"
 #include "TimSummary.h"
@@ -95,4 +97,29 @@ TEST(Samples, SummaryIsWhatTimthumbPrints) {
                                             : s.reason;
         EXPECT_EQ(text, sample.summary) << sample.name;
     }
+}
+
+// The known pixels the desktop tests look for are the handler's: decoded,
+// premultiplied, and back to straight alpha top-down as tim2png writes them.
+TEST(Samples, KnownPixelsAreTheHandlers) {
+    size_t checked = 0;
+    for (const auto& sample : samples::AllSamples()) {
+        SCOPED_TRACE(sample.name);
+        TimImageInfo info{};
+        if (FindTimRefusal(info, sample.bytes.data(), sample.bytes.size()).reason != TimRefusalReason::Accepted) {
+            EXPECT_TRUE(sample.known.empty());
+            continue;
+        }
+        EXPECT_GE(sample.known.size(), 2u);
+        std::vector<uint32_t> pixels(size_t(info.width) * info.height), straight(pixels.size());
+        DecodeTimPixels(info, pixels.data());
+        PremultiplyPixels(pixels.data(), pixels.size());
+        ToStraightTopDown(reinterpret_cast<const uint8_t*>(pixels.data()), size_t(info.width) * 4, info.width,
+                          info.height, true, true, straight.data());
+        for (const auto& k : sample.known) {
+            EXPECT_EQ(straight[size_t(k.y) * info.width + k.x], k.argb) << "at " << k.x << ", " << k.y;
+            ++checked;
+        }
+    }
+    EXPECT_GE(checked, 16u);
 }

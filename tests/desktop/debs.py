@@ -1,0 +1,52 @@
+"""Installing and removing the project's Debian packages around a desktop
+test, as a user would: with apt-get, which waits for another apt or dpkg run
+to let go of its lock, and installs the packages' dependencies on the way
+(--no-install-recommends, like every install of this project).
+
+    with installed(["dist/tim-thumbnailer_1.0.0_amd64.deb", ...]):
+        ... the clients see the packages ...
+
+Packages that were installed before are put back as they were: upgraded
+ones stay at the new build (reported), new ones are purged."""
+
+import contextlib
+import os
+import subprocess
+
+SUDO = [] if os.geteuid() == 0 else ["sudo"]
+APT = SUDO + ["apt-get", "-y", "-q", "--no-install-recommends", "-o", "DPkg::Lock::Timeout=900"]
+ENV = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+
+
+def package_name(deb):
+    return subprocess.run(["dpkg-deb", "-f", deb, "Package"], check=True, capture_output=True,
+                          text=True).stdout.strip()
+
+
+def is_installed(package):
+    result = subprocess.run(["dpkg-query", "-W", "-f=${Status}", package], capture_output=True, text=True)
+    return result.stdout.startswith("install ok installed")
+
+
+def install(debs):
+    # --reinstall: a build of the version already installed replaces it too.
+    subprocess.run(APT + ["install", "--reinstall"] + [os.path.abspath(d) for d in debs], check=True, env=ENV,
+                   stdout=subprocess.DEVNULL)
+
+
+def purge(packages):
+    if packages:
+        subprocess.run(APT + ["purge"] + list(packages), check=True, env=ENV, stdout=subprocess.DEVNULL)
+
+
+@contextlib.contextmanager
+def installed(debs):
+    names = [package_name(d) for d in debs]
+    before = [n for n in names if is_installed(n)]
+    install(debs)
+    try:
+        yield names
+    finally:
+        for name in before:
+            print(f"{name} was installed before the test; the new build stays installed")
+        purge([n for n in names if n not in before])
