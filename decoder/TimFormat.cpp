@@ -38,6 +38,16 @@ uint64_t DataBlockSize(const BlockHeader& b) {
 
 using R = TimRefusalReason;
 
+// Pixels per row for pixel mode `mode` (0-3) and a row of `w` 16-bit units.
+uint32_t PixelWidth(uint32_t mode, uint16_t w) {
+    switch (mode) {
+        case 0: return 4u * w;
+        case 1: return 2u * w;
+        case 2: return w;
+        default: return (2u * w) / 3;
+    }
+}
+
 // The rules of CheckTimSignature, in its order. Files shorter than 20 bytes
 // would fail the length tests below anyway; saying so first is the clearer reason.
 TimRefusal SignatureRefusal(const uint8_t* view, uint64_t size) {
@@ -93,13 +103,10 @@ TimRefusal ParseRefusal(TimImageInfo& info, const uint8_t* fileStart, const uint
     if (image.length > effectiveLength) effectiveLength = image.length;
     if (effectiveLength > size_t(fileEnd - p)) return {R::BlocksPastEnd};
 
-    uint32_t width = 0;
-    switch (mode) {
-        case 0: info.format = TimPixelFormat::Indexed4; width = 4u * image.w; break;
-        case 1: info.format = TimPixelFormat::Indexed8; width = 2u * image.w; break;
-        case 2: info.format = TimPixelFormat::Direct16; width = image.w; break;
-        default: info.format = TimPixelFormat::Direct24; width = (2u * image.w) / 3; break;
-    }
+    constexpr TimPixelFormat kFormats[] = {TimPixelFormat::Indexed4, TimPixelFormat::Indexed8,
+                                           TimPixelFormat::Direct16, TimPixelFormat::Direct24};
+    info.format = kFormats[mode];
+    const uint32_t width = PixelWidth(mode, image.w);
     // Wider images do not fit the 16-bit width; refusing beats drawing them wrapped.
     if (width > 0xFFFF) return {R::TooWide, width};
     info.width = uint16_t(width);
@@ -142,4 +149,32 @@ bool SelectTimPalette(TimImageInfo& info, uint32_t index) {
     info.clutHeight = 1;
     info.clutCount = 1;
     return true;
+}
+
+TimReadPlan PlanTimRead(const uint8_t* head, uint64_t known, uint64_t size) {
+    // Files too short for a signature are read whole: they are tiny.
+    const uint64_t signatureBytes = size < 8 + kBlockHeaderSize ? size : 8 + kBlockHeaderSize;
+    if (known < signatureBytes) return {signatureBytes, 0};
+    const TimReadPlan enough = {known, 0};
+    if (size < 8 + kBlockHeaderSize) return enough;
+    // Where a rule already fails, the bytes read are enough: FindTimRefusal
+    // refuses any prefix of a file it refuses whole.
+    const uint32_t flags = LoadU32LE(head + 4);
+    const uint32_t firstLength = LoadU32LE(head + 8);
+    if (flags > kMaxFlags || (flags & 7) > 3 || firstLength < kBlockHeaderSize || firstLength > size - 8)
+        return enough;
+    const uint64_t imageAt = (flags & kClutFlag) ? 8 + uint64_t(firstLength) : 8;
+    if (size - imageAt < kBlockHeaderSize) return enough;
+    if (known < imageAt + kBlockHeaderSize) return {imageAt + kBlockHeaderSize, 0};
+
+    const BlockHeader image = ReadBlockHeader(head + imageAt);
+    if (image.w > kMaxBlockSide || image.h > kMaxBlockSide) return enough;
+    const uint64_t effectiveLength = image.length > DataBlockSize(image) ? image.length : DataBlockSize(image);
+    if (effectiveLength > size - imageAt) return enough;
+    const uint64_t end = imageAt + effectiveLength;
+    return {known > end ? known : end, uint64_t(PixelWidth(flags & 7, image.w)) * image.h};
+}
+
+uint32_t TimBitsPerPixel(TimPixelFormat format) {
+    return format == TimPixelFormat::Direct24 ? 24 : uint32_t(format);
 }

@@ -83,3 +83,20 @@ uint32_t TimPaletteCount(const TimImageInfo& info);
 // it is (a short CLUT included), which is what the handler draws. False, with
 // `info` unchanged, for an index the file does not have.
 bool SelectTimPalette(TimImageInfo& info, uint32_t index);
+
+// For readers of a stream rather than a mapped view, which must not read
+// more than the blocks need: how many leading bytes of a file of `size` bytes
+// to read, told from the `known` bytes already read at `head`. Read up to
+// `bytes` and ask again until `bytes` equals `known`; FindTimRefusal on those
+// leading bytes then accepts exactly the files it accepts whole, with the same
+// record. At most three rounds: the file header, the image block's header,
+// the blocks themselves.
+struct TimReadPlan {
+    uint64_t bytes;
+    uint64_t pixels;  // width * height once the image block's header is read (else 0), so
+                      // that a reader can refuse a huge image before reading its rows
+};
+TimReadPlan PlanTimRead(const uint8_t* head, uint64_t known, uint64_t size);
+
+// Bits per pixel of the file: 4, 8, 16 or 24.
+uint32_t TimBitsPerPixel(TimPixelFormat format);

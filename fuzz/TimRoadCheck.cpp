@@ -212,8 +212,45 @@ std::string CheckDecodedPixels(const TimImageInfo& info, const uint32_t* pixels)
     return {};
 }
 
+std::string CheckStreamPlan(const uint8_t* data, size_t size) {
+    // Each round sees exactly the bytes read so far, in a buffer of that size,
+    // so that a sanitizer catches a look past them.
+    uint64_t known = 0;
+    TimReadPlan plan = {};
+    std::unique_ptr<uint8_t[]> head;
+    for (int round = 0;; ++round) {
+        plan = PlanTimRead(head.get(), known, size);
+        if (plan.bytes == known) break;
+        if (plan.bytes < known || plan.bytes > size)
+            return Format("stream plan: round %d asks for %llu bytes after %llu of %zu", round,
+                          (unsigned long long)plan.bytes, (unsigned long long)known, size);
+        if (round == 3) return "stream plan: more than three rounds";
+        known = plan.bytes;
+        head.reset(new uint8_t[known]);
+        std::memcpy(head.get(), data, known);
+    }
+    TimImageInfo whole, prefix;
+    std::memset(&whole, 0, sizeof whole);
+    std::memset(&prefix, 0, sizeof prefix);
+    const bool acceptedWhole = FindTimRefusal(whole, data, size).reason == TimRefusalReason::Accepted;
+    const bool acceptedPrefix = FindTimRefusal(prefix, head.get(), known).reason == TimRefusalReason::Accepted;
+    if (acceptedWhole != acceptedPrefix)
+        return Format("stream plan: the %llu planned bytes are %s, the whole file %s", (unsigned long long)known,
+                      acceptedPrefix ? "accepted" : "refused", acceptedWhole ? "accepted" : "refused");
+    if (!acceptedWhole) return "";
+    if (known != whole.imageEnd) return "stream plan: the read does not end where the image block ends";
+    if (plan.pixels != uint64_t(whole.width) * whole.height) return "stream plan: wrong pixel count";
+    // The same record, its pointers at the same offsets.
+    if (whole.clutData) whole.clutData = head.get() + (whole.clutData - data);
+    whole.pixelData = head.get() + (whole.pixelData - data);
+    if (std::memcmp(&whole, &prefix, sizeof whole) != 0) return "stream plan: the record differs";
+    return "";
+}
+
 TimRoadOutcome RunTimRoad(const uint8_t* data, size_t size) {
     TimRoadOutcome outcome;
+    outcome.fault = CheckStreamPlan(data, size);
+    if (!outcome.fault.empty()) return outcome;
     if (!CheckTimSignature(data, size)) return outcome;
     outcome.stage = TimRoadStage::RejectedByParser;
     TimImageInfo info;
