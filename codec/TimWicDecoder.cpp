@@ -5,6 +5,7 @@
 #include "StreamRead.h"
 #include "TimDecode.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -35,32 +36,35 @@ private:
     SRWLOCK& lock_;
 };
 
-// Reads and decodes the file; the frame, or the failure.
-HRESULT DecodeStream(IStream* stream, TimWicFrame*& frame) {
+// Reads the file; the frame, or the failure. Pixels are decoded only when
+// asked for, straight into the caller's buffer where they can be: fresh
+// memory is what costs most here, far more than decoding.
+HRESULT ReadFrame(IStream* stream, TimWicFrame*& frame) {
     HeapBlock bytes;
     TimImageInfo info;
-    HRESULT hr = ReadTimStream(stream, bytes, info);
+    const HRESULT hr = ReadTimStream(stream, bytes, info);
     if (FAILED(hr)) return hr;
-    const uint64_t count = uint64_t(info.width) * info.height;
     // Nothing to show: WIC has no bitmap of width or height zero.
-    if (count == 0) return WINCODEC_ERR_IMAGESIZEOUTOFRANGE;
-    HeapBlock pixels;
-    if (!pixels.Allocate(size_t(count) * 4)) return E_OUTOFMEMORY;
-    // TIM alpha is 0 or 255 and transparent pixels are all zero, so these
-    // straight-alpha pixels equal the handler's premultiplied ones.
-    DecodeTimPixels(info, static_cast<uint32_t*>(pixels.get()));
-    frame = TimWicFrame::Create(info.width, info.height, static_cast<HeapBlock&&>(pixels));
+    if (uint64_t(info.width) * info.height == 0) return WINCODEC_ERR_IMAGESIZEOUTOFRANGE;
+    frame = TimWicFrame::Create(static_cast<HeapBlock&&>(bytes), info);
     return frame ? S_OK : E_OUTOFMEMORY;
+}
+
+// Rows in the opposite order, in place.
+void FlipRows(uint32_t* pixels, uint32_t width, uint32_t height) {
+    for (uint32_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom)
+        std::swap_ranges(pixels + size_t(top) * width, pixels + size_t(top + 1) * width,
+                         pixels + size_t(bottom) * width);
 }
 
 }  // namespace
 
 // ---- Frame ----
 
-TimWicFrame* TimWicFrame::Create(uint32_t width, uint32_t height, HeapBlock&& pixels) {
+TimWicFrame* TimWicFrame::Create(HeapBlock&& bytes, const TimImageInfo& info) {
     void* memory = HeapAllocChecked(GetProcessHeap(), sizeof(TimWicFrame));
     if (!memory) return nullptr;
-    TimWicFrame* frame = new (memory) TimWicFrame(width, height, static_cast<HeapBlock&&>(pixels));
+    TimWicFrame* frame = new (memory) TimWicFrame(static_cast<HeapBlock&&>(bytes), info);
     ModuleAddRef();
     return frame;
 }
@@ -92,8 +96,8 @@ STDMETHODIMP_(ULONG) TimWicFrame::Release() {
 
 STDMETHODIMP TimWicFrame::GetSize(UINT* w, UINT* h) {
     if (!w || !h) return E_INVALIDARG;
-    *w = width;
-    *h = height;
+    *w = info.width;
+    *h = info.height;
     return S_OK;
 }
 
@@ -116,7 +120,22 @@ STDMETHODIMP TimWicFrame::CopyPalette(IWICPalette*) {
     return WINCODEC_ERR_PALETTEUNAVAILABLE;
 }
 
+const uint32_t* TimWicFrame::Decoded() {
+    AcquireSRWLockExclusive(&lock);
+    if (!decoded.get()) {
+        HeapBlock pixels;
+        if (pixels.Allocate(size_t(info.width) * info.height * 4)) {
+            DecodeTimPixels(info, static_cast<uint32_t*>(pixels.get()));
+            decoded = static_cast<HeapBlock&&>(pixels);
+        }
+    }
+    const auto* pixels = static_cast<const uint32_t*>(decoded.get());
+    ReleaseSRWLockExclusive(&lock);
+    return pixels;
+}
+
 STDMETHODIMP TimWicFrame::CopyPixels(const WICRect* rect, UINT stride, UINT bufferSize, BYTE* buffer) {
+    const uint32_t width = info.width, height = info.height;
     const WICRect whole = {0, 0, INT(width), INT(height)};
     const WICRect& r = rect ? *rect : whole;
     // In 64 bits: X + Width must not wrap past the image's edge.
@@ -129,10 +148,21 @@ STDMETHODIMP TimWicFrame::CopyPixels(const WICRect* rect, UINT stride, UINT buff
     if (stride < rowBytes) return E_INVALIDARG;
     if (uint64_t(stride) * uint64_t(r.Height - 1) + rowBytes > bufferSize) return WINCODEC_ERR_INSUFFICIENTBUFFER;
 
+    // The whole image into rows without gaps: decoded in place, then turned
+    // top-down. TIM alpha is 0 or 255 and transparent pixels are all zero, so
+    // these straight-alpha pixels equal the handler's premultiplied ones.
+    auto* out = reinterpret_cast<uint32_t*>(buffer);
+    if (r.Width == whole.Width && r.Height == whole.Height && stride == rowBytes &&
+        reinterpret_cast<uintptr_t>(buffer) % alignof(uint32_t) == 0) {
+        DecodeTimPixels(info, out);
+        FlipRows(out, width, height);
+        return S_OK;
+    }
+    const uint32_t* pixels = Decoded();
+    if (!pixels) return E_OUTOFMEMORY;
     // Rows top-down; the decoded pixels are stored bottom row first.
-    const auto* pixelsTop = static_cast<const uint32_t*>(pixels.get());
     for (INT y = 0; y < r.Height; ++y) {
-        const uint32_t* from = pixelsTop + size_t(height - 1 - uint32_t(r.Y + y)) * width + uint32_t(r.X);
+        const uint32_t* from = pixels + size_t(height - 1 - uint32_t(r.Y + y)) * width + uint32_t(r.X);
         std::memcpy(buffer + size_t(y) * stride, from, size_t(rowBytes));
     }
     return S_OK;
@@ -209,7 +239,7 @@ STDMETHODIMP TimWicDecoder::Initialize(IStream* stream, WICDecodeOptions) {
     if (!stream) return E_INVALIDARG;
     ExclusiveHold hold(lock);
     if (frame) return WINCODEC_ERR_WRONGSTATE;
-    return DecodeStream(stream, frame);
+    return ReadFrame(stream, frame);
 }
 
 STDMETHODIMP TimWicDecoder::GetContainerFormat(GUID* format) {

@@ -4,6 +4,7 @@
 // the decoder's state is guarded by a slim lock, and a frame never changes
 // once made.
 #include "HeapBlock.h"
+#include "TimFormat.h"
 
 #include <windows.h>
 #include <wincodec.h>
@@ -15,8 +16,9 @@ namespace codec {
 
 class TimWicFrame final : public IWICBitmapFrameDecode {
 public:
-    // Takes the decoded pixels (bottom row first); null when memory is short.
-    static TimWicFrame* Create(uint32_t width, uint32_t height, HeapBlock&& pixels);
+    // Takes the file's blocks and their record (pointing into them); null
+    // when memory is short.
+    static TimWicFrame* Create(HeapBlock&& bytes, const TimImageInfo& info);
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
@@ -33,11 +35,16 @@ public:
     STDMETHODIMP GetThumbnail(IWICBitmapSource** thumbnail) override;
 
 private:
-    TimWicFrame(uint32_t w, uint32_t h, HeapBlock&& p) : width(w), height(h), pixels(static_cast<HeapBlock&&>(p)) {}
+    TimWicFrame(HeapBlock&& b, const TimImageInfo& i) : bytes(static_cast<HeapBlock&&>(b)), info(i) {}
+    // The whole image decoded once, bottom row first, for copies of parts of
+    // it; null when memory is short.
+    const uint32_t* Decoded();
+
     std::atomic<ULONG> refCount{1};
-    const uint32_t width;
-    const uint32_t height;
-    HeapBlock pixels;
+    const HeapBlock bytes;  // never changes: any thread may decode from it
+    const TimImageInfo info;
+    SRWLOCK lock = SRWLOCK_INIT;  // guards `decoded`
+    HeapBlock decoded;
 };
 
 class TimWicDecoder final : public IWICBitmapDecoder {

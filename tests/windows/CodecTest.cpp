@@ -55,11 +55,12 @@ std::vector<uint32_t> Crop(const std::vector<uint32_t>& pixels, UINT w, const WI
     return out;
 }
 
-// Loads of samples' sub-rectangles, written into a buffer whose rows are padded:
+// Sub-rectangles of a sample, written into a buffer whose rows are padded:
 // the pixels of the rectangle land there and nothing else is touched.
 void ExpectSubRectangles(IWICBitmapFrameDecode* frame, const std::vector<uint32_t>& whole, UINT w, UINT h,
                          const std::string& name) {
     const WICRect rects[] = {
+        {0, 0, INT(w), INT(h)},  // whole, but into padded rows
         {0, 0, INT(w), 1},
         {INT(w) - 1, INT(h) - 1, 1, 1},
         {INT(w / 3), INT(h / 4), INT(w / 2), INT(h / 2)},
