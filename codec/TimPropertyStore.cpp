@@ -166,6 +166,7 @@ STDMETHODIMP TimPropertyStore::GetValue(REFPROPERTYKEY key, PROPVARIANT* value) 
     SharedHold hold(lock);
     DWORD which = 0;
     while (which < Count() && !SameKey(key, kKeys[which])) ++which;
+    if (which == Count()) return S_OK;  // not a property of this file: empty
     Text text;
     switch (which) {
         case kDimensions:
@@ -190,7 +191,7 @@ STDMETHODIMP TimPropertyStore::GetValue(REFPROPERTYKEY key, PROPVARIANT* value) 
                 text.Add(L" colours");
             }
             return StringValue(text, value);
-        default: return S_OK;  // not a property of this file: empty
+        default: return S_OK;
     }
 }
 

@@ -87,6 +87,53 @@ void ExpectSubRectangles(IWICBitmapFrameDecode* frame, const std::vector<uint32_
 
 }  // namespace
 
+// The codec DLL's two exports keep the handler's module count: any class
+// object, object or server lock outstanding keeps it loaded.
+TEST(CodecDll, ClassObjectsFollowTheHandlersModuleCountRules) {
+    ComScope com;
+    HMODULE module = LoadLibraryW((ProgramFolder() + L"\\" TIM_CODEC_DLL_NAME).c_str());
+    ASSERT_NE(module, nullptr);
+    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
+    const auto getClassObject =
+        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    const auto canUnload =
+        reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    ASSERT_TRUE(getClassObject && canUnload);
+    EXPECT_EQ(canUnload(), S_OK);
+    void* p = reinterpret_cast<void*>(1);
+    EXPECT_EQ(getClassObject(CLSID_TimThumbnailProvider, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(p, nullptr);
+    struct Class {
+        const GUID& clsid;
+        const IID& iid;  // one interface each object serves
+    };
+    for (const Class& c : {Class{CLSID_TimWicDecoder, IID_IWICBitmapDecoder},
+                           Class{CLSID_TimPropertyHandler, IID_IPropertyStore}}) {
+        EXPECT_EQ(getClassObject(c.clsid, IID_IStream, &p), E_NOINTERFACE);
+        EXPECT_EQ(canUnload(), S_OK) << "a refused class object is freed";
+        ASSERT_EQ(getClassObject(c.clsid, IID_IClassFactory, &p), S_OK);
+        auto factory = Adopt<IClassFactory>(p);
+        EXPECT_EQ(canUnload(), S_FALSE);
+        int outer = 0;  // never called: aggregation is refused first
+        EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(&outer), c.iid, &p), CLASS_E_NOAGGREGATION);
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IStream, &p), E_NOINTERFACE);
+        EXPECT_EQ(p, nullptr);
+        ASSERT_EQ(factory->CreateInstance(nullptr, c.iid, &p), S_OK);
+        auto object = Adopt<IUnknown>(p);
+        EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+        factory.Reset();
+        object.Reset();
+        EXPECT_EQ(canUnload(), S_FALSE) << "the server lock keeps the DLL";
+        getClassObject(c.clsid, IID_IClassFactory, &p);
+        factory = Adopt<IClassFactory>(p);
+        EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+        factory.Reset();
+        EXPECT_EQ(canUnload(), S_OK);
+    }
+    FreeLibrary(module);
+}
+
 // Each sample by the three roads a program takes, none naming the decoder:
 // from a file name, from a stream over memory and from a stream over a file.
 TEST(WicCodec, SamplesDecodeToTheHandlersPixelsByEveryRoad) {
@@ -468,6 +515,13 @@ TEST(PropertyHandler, SamplesShowTheirSizeAndDepthAndTheRefusedFileFails) {
         if (sample.name == "bands-4bit-grey.tim") {
             EXPECT_EQ(StringProperty(store.Get(), kComment), L"No palette: drawn in greys");
         }
+        if (depth > 8) {
+            PROPVARIANT comment;
+            PropVariantInit(&comment);
+            EXPECT_EQ(store->GetValue(kComment, &comment), S_OK);
+            EXPECT_EQ(comment.vt, VT_EMPTY) << "no palette line for a direct-colour file";
+            PropVariantClear(&comment);
+        }
 
         // Read-only.
         PROPVARIANT v;
@@ -483,6 +537,15 @@ TEST(PropertyHandler, SamplesShowTheirSizeAndDepthAndTheRefusedFileFails) {
     EXPECT_GE(shown, 6u);
 
     auto init = CreateCodecObject<IInitializeWithStream>(CLSID_TimPropertyHandler, IID_IInitializeWithStream);
+    ComPtr<IPropertyStore> store;
+    ASSERT_EQ(init.As(&store), S_OK);
+    DWORD count = 9;
+    EXPECT_EQ(store->GetCount(&count), S_OK);
+    EXPECT_EQ(count, 0u) << "nothing before Initialize";
+    PROPVARIANT v;
+    PropVariantInit(&v);
+    EXPECT_EQ(store->GetValue(kDimensions, &v), S_OK);
+    EXPECT_EQ(v.vt, VT_EMPTY);
     TestStream stream(samples::AllSamples()[0].bytes);
     EXPECT_EQ(init->Initialize(&stream, STGM_READWRITE), STG_E_ACCESSDENIED);
 }
