@@ -191,3 +191,7 @@ TimBytesNeeded TimBytesToRead(const uint8_t* file, size_t size) {
     need.sizeKnown = true;
     return need;
 }
+
+uint32_t TimBitsPerPixel(TimPixelFormat format) {
+    return format == TimPixelFormat::Direct24 ? 24 : uint32_t(format);
+}

@@ -107,3 +107,6 @@ struct TimBytesNeeded {
 // way, FindTimRefusal on what was read (all of it, if the file ends early)
 // gives the verdict and record of the whole file.
 TimBytesNeeded TimBytesToRead(const uint8_t* file, size_t size);
+
+// Bits per pixel of the file: 4, 8, 16 or 24.
+uint32_t TimBitsPerPixel(TimPixelFormat format);

@@ -61,6 +61,28 @@ run_windows() {
     scripts/wine-run.sh build/windows/bin/thumbnail_bench32.exe --rows
 }
 
+deps_wic() {
+    deps_windows
+}
+
+# The whole WIC road (imaging factory, decoder from a file, CopyPixels of the
+# whole frame) for a 1024 x 512 TIM file of each format through the codec,
+# next to the same road for a 32-bit BMP of the same pixels through Wine's
+# own decoder. The benchmark registers the codec for the run and removes it.
+run_wic() {
+    echo
+    echo "=== build: wic_bench (preset windows) ==="
+    cmake --preset windows >/dev/null
+    cmake --build --preset windows --target wic_bench
+    echo
+    echo "=== WIC road under Wine: TIM codec against Wine's BMP decoder ==="
+    export WINEPREFIX="$PWD/build/windows/bench-prefix" WINEDEBUG=-all
+    trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+    [ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] || rm -rf "$WINEPREFIX"
+    scripts/wine-run.sh wineboot --init >/dev/null 2>&1 || true
+    scripts/wine-run.sh build/windows/bin/wic_bench.exe
+}
+
 deps_tim2png() {
     scripts/install-deps.sh cmake ninja-build g++ libpng-dev libbenchmark-dev imagemagick
 }
@@ -156,7 +178,7 @@ run_qt() {
 
 # Steps in order. Another platform's benchmark is added as one more
 # deps_NAME/run_NAME pair and its name here.
-steps=(native windows tim2png gdkpixbuf qt)
+steps=(native windows wic tim2png gdkpixbuf qt)
 
 for step in "${steps[@]}"; do "deps_$step"; done
 for step in "${steps[@]}"; do "run_$step" "$@"; done

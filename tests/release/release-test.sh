@@ -6,7 +6,8 @@
 #  - the MSI installed per user: files in place, the registry exactly what
 #    TimThumbnailSetup install writes, status reporting it; then removed;
 #  - the MSI installed for all users: timthumb renders every sample through
-#    COM; removal leaves the registry and the folders as they were;
+#    COM; the image codec's registry is exactly what TimThumbnailSetup install
+#    --machine writes; removal leaves the registry and the folders as they were;
 #  - an older package installed, then this one: one product, the new files.
 # Prints one line per check and fails if any check fails.
 set -euo pipefail
@@ -74,6 +75,12 @@ programfiles=$WINEPREFIX/drive_c/Program\ Files
 user_dir=$localappdata/Programs/TIM\ Thumbnail\ Handler
 machine_dir=$programfiles/TIM\ Thumbnail\ Handler
 clsid='{05F9AEDE-6CE7-49FC-A33B-6FD075B39C2D}'
+decoder='{2AB092AC-4978-4BA4-B7A6-95EF6F16D7E3}'
+properties='{A4869093-7584-4A77-A41E-676581D67947}'
+wic_decoders='{7ED96837-96F0-4812-B211-F13C24117ED3}'
+property_handlers='HKLM\Software\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers'
+property_handlers32='HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\PropertySystem\PropertyHandlers'
+kind_map='HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\KindMap'
 arp='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 # Windows has these folders and keys (the latter the installer's own records),
 # a new Wine prefix not yet; made here so that what removal leaves can be
@@ -95,7 +102,8 @@ reg_export() {
 export_registry() {  # export_registry NAME
     local key
     for key in 'HKCU\Software\Classes' 'HKLM\Software\Classes' "$arp" \
-        'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall'; do
+        'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall' "$property_handlers" "$kind_map" \
+        "$property_handlers32"; do
         reg_export "$key"
     done >"$work/$1.reg"
 }
@@ -106,6 +114,17 @@ export_handler() {  # export_handler HKCU|HKLM NAME
     for key in ".tim" "SystemFileAssociations\\.tim" "CLSID\\$clsid" "Wow6432Node\\CLSID\\$clsid"; do
         reg_export "$1\\Software\\Classes\\$key"
     done >"$work/$2.reg"
+}
+# The image codec's keys for all users, in both views, as install --machine writes them.
+export_codec() {  # export_codec NAME
+    local key
+    for key in "CLSID\\$decoder" "CLSID\\$properties" "CLSID\\$wic_decoders\\Instance\\$decoder" \
+        "Wow6432Node\\CLSID\\$decoder" "Wow6432Node\\CLSID\\$properties" \
+        "Wow6432Node\\CLSID\\$wic_decoders\\Instance\\$decoder" ".tim" "SystemFileAssociations\\.tim"; do
+        reg_export "HKLM\\Software\\Classes\\$key"
+    done >"$work/$1.reg"
+    for key in "$property_handlers\\.tim" "$property_handlers32\\.tim"; do reg_export "$key"; done >>"$work/$1.reg"
+    "$wine" reg query "$kind_map" /v .tim 2>/dev/null | tr -d '\r' | grep -i '\.tim' >>"$work/$1.reg" || true
 }
 folders() { find "$localappdata" "$programfiles" | sort; }
 same_files() {  # same_files DIR: DIR holds exactly the staged files, byte for byte
@@ -147,6 +166,16 @@ check "the files are in %ProgramFiles%\\TIM Thumbnail Handler" same_files "$mach
 export_handler HKLM machine
 check "registered for all users (HKLM)" grep -q "TimThumbnailHandler.dll" "$work/machine.reg"
 check "the 32-bit DLL registered in the 32-bit view" grep -q "TimThumbnailHandler32.dll" "$work/machine.reg"
+export_codec codec-by-msi
+check "the image codec registered for all users" grep -q "TimImageCodec.dll" "$work/codec-by-msi.reg"
+check "... its 32-bit build in the 32-bit view" grep -q "TimImageCodec32.dll" "$work/codec-by-msi.reg"
+check "... the property handler for .tim" grep -q "$properties" <(sed -n '/PropertyHandlers.\.tim\]/,/^$/p' "$work/codec-by-msi.reg")
+check "TimThumbnailSetup uninstall --machine from the installed folder" \
+    "$wine" "$machine_dir/TimThumbnailSetup.exe" uninstall --machine >/dev/null
+check "... and install --machine" "$wine" "$machine_dir/TimThumbnailSetup.exe" install --machine >/dev/null
+export_codec codec-by-tool
+check "the codec's registry holds exactly what TimThumbnailSetup install --machine writes" \
+    cmp -s "$work/codec-by-msi.reg" "$work/codec-by-tool.reg"
 mkdir -p "$work/thumbnails"
 rendered=0 refused=0 wrong=0
 for tim in samples/*.tim; do

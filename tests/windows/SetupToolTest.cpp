@@ -391,3 +391,135 @@ TEST(SetupToolMachineRule, InstallForAllUsersRefusesADllOutsideProgramFiles) {
         EXPECT_EQ(TakeSnapshot(HKEY_LOCAL_MACHINE), machine);
     }
 }
+
+namespace {
+
+const std::wstring kDecoderKey = kClasses + L"CLSID\\" TIM_DECODER_CLSID_STRING;
+const std::wstring kPropertyHandlers =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\.tim";
+const std::wstring kKindMap = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\KindMap";
+
+RegValue Binary(std::vector<BYTE> bytes) {
+    return RegValue(REG_BINARY, std::move(bytes));
+}
+
+// What an earlier failed run may have left of the codec's keys, and the
+// other program's values these tests plant.
+void ClearCodecKeys() {
+    ClearTestKeys();
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        HKEY clsid = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kClasses + L"CLSID").c_str(), 0, KEY_ALL_ACCESS | view, &clsid) ==
+            ERROR_SUCCESS) {
+            RegDeleteTreeW(clsid, TIM_DECODER_CLSID_STRING);
+            RegDeleteTreeW(clsid, TIM_PROPERTY_CLSID_STRING);
+            RegDeleteTreeW(clsid, L"{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance\\" TIM_DECODER_CLSID_STRING);
+            RegCloseKey(clsid);
+        }
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPropertyHandlers.c_str(), view, 0);
+    }
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kKindMap.c_str(), L".tim");
+}
+
+}  // namespace
+
+// install --machine with the codec beside the tool registers it exactly, keeps
+// .tim's default value, takes over another program's property handler and
+// content type, and uninstall puts every one of them back.
+TEST(SetupToolCodec, MachineInstallRegistersTheCodecAndUninstallPutsEverythingBack) {
+    ClearCodecKeys();
+    const wchar_t kOtherProperties[] = L"{3A1C0E55-9B2D-4F7E-8C61-2D4B6A8E0F13}";
+    ASSERT_EQ(SetStringValue(HKEY_LOCAL_MACHINE, kClasses + L".tim", nullptr, L"OtherViewer.tim"), ERROR_SUCCESS);
+    ASSERT_EQ(SetStringValue(HKEY_LOCAL_MACHINE, kClasses + L".tim", L"Content Type", L"application/x-other"),
+              ERROR_SUCCESS);
+    ASSERT_EQ(SetStringValue(HKEY_LOCAL_MACHINE, kPropertyHandlers, nullptr, kOtherProperties), ERROR_SUCCESS);
+    const RegistrySnapshot machine = TakeSnapshot(HKEY_LOCAL_MACHINE), user = TakeSnapshot(HKEY_CURRENT_USER);
+
+    TempDir dir(ProgramFilesFolder());
+    const std::wstring program = CopyInto(dir, BuiltSetupExe());
+    CopyInto(dir, BuiltDll());
+    const std::wstring codec = CopyInto(dir, ProgramFolder() + L"\\" TIM_CODEC_DLL_NAME_64);
+    std::wstring codec32;
+    if (kWith32) {
+        CopyInto(dir, BuiltDll32());
+        codec32 = CopyInto(dir, ProgramFolder() + L"\\" TIM_CODEC_DLL_NAME_32);
+    }
+    const RunResult install = RunProgram(program, {L"install", L"--machine"});
+    ASSERT_EQ(install.exitCode, 0u) << install.output;
+    EXPECT_TRUE(Contains(install.output, "replacing application/x-other")) << install.output;
+
+    const std::wstring pattern = kDecoderKey + L"\\Patterns\\0";
+    const std::wstring instance =
+        kClasses + L"CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance\\" TIM_DECODER_CLSID_STRING;
+    const struct {
+        std::wstring key;
+        const wchar_t* name;
+        RegValue want;
+    } expected[] = {
+        {kDecoderKey, L"FriendlyName", StringValue(L"PlayStation TIM Decoder")},
+        {kDecoderKey, L"Vendor", StringValue(TIM_VENDOR_STRING)},
+        {kDecoderKey, L"ContainerFormat", StringValue(TIM_CONTAINER_STRING)},
+        {kDecoderKey, L"FileExtensions", StringValue(L".tim")},
+        {kDecoderKey, L"MimeTypes", StringValue(L"image/x-tim")},
+        {kDecoderKey + L"\\InprocServer32", nullptr, StringValue(codec)},
+        {kDecoderKey + L"\\InprocServer32", L"ThreadingModel", StringValue(L"Both")},
+        {pattern, L"Position", RegValue(REG_DWORD, {0, 0, 0, 0})},
+        {pattern, L"Length", RegValue(REG_DWORD, {8, 0, 0, 0})},
+        {pattern, L"Pattern", Binary({0x10, 0, 0, 0, 0, 0, 0, 0})},
+        {pattern, L"Mask", Binary({0xFF, 0xFF, 0xFF, 0xFF, 0xF0, 0xFF, 0xFF, 0xFF})},
+        {instance, L"CLSID", StringValue(TIM_DECODER_CLSID_STRING)},
+        {instance, L"FriendlyName", StringValue(L"PlayStation TIM Decoder")},
+        {kClasses + L"CLSID\\" TIM_PROPERTY_CLSID_STRING L"\\InprocServer32", L"ThreadingModel", StringValue(L"Both")},
+        {kPropertyHandlers, nullptr, StringValue(TIM_PROPERTY_CLSID_STRING)},
+        {kClasses + L".tim", nullptr, StringValue(L"OtherViewer.tim")},
+        {kClasses + L".tim", L"Content Type", StringValue(L"image/x-tim")},
+        {kClasses + L".tim", L"PerceivedType", StringValue(L"image")},
+        {kKindMap, L".tim", StringValue(L"Picture")},
+    };
+    for (const auto& e : expected) {
+        EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, e.key, e.name), e.want)
+            << std::string(e.key.begin(), e.key.end()) << " " << (e.name ? Utf8(e.name) : "@");
+    }
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kDecoderKey + L"\\Formats\\{6FDDC324-4E03-4BFE-B185-3D77768DC90F}"));
+    const RegValue details = ReadValue(HKEY_LOCAL_MACHINE, kClasses + L"SystemFileAssociations\\.tim", L"FullDetails");
+    EXPECT_TRUE(Contains(Utf8(std::wstring(reinterpret_cast<const wchar_t*>(details.second.data()),
+                                           details.second.size() / 2)),
+                         "System.Image.Dimensions"));
+    if (kWith32) {
+        EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kDecoderKey + L"\\InprocServer32", nullptr, KEY_WOW64_32KEY),
+                  StringValue(codec32));
+        EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, instance, L"CLSID", KEY_WOW64_32KEY),
+                  StringValue(TIM_DECODER_CLSID_STRING));
+    }
+    const RunResult status = RunProgram(program, {L"status"});
+    EXPECT_TRUE(Contains(status.output, Utf8(codec) + " (file exists)")) << status.output;
+    EXPECT_TRUE(Contains(status.output, "property handler for .tim: this codec")) << status.output;
+
+    const RegistrySnapshot installed = TakeSnapshot(HKEY_LOCAL_MACHINE);
+    const RunResult again = RunProgram(program, {L"install", L"--machine"});
+    EXPECT_TRUE(Contains(again.output, "nothing changed")) << again.output;
+    EXPECT_EQ(TakeSnapshot(HKEY_LOCAL_MACHINE), installed);
+
+    const RunResult uninstall = RunProgram(program, {L"uninstall", L"--machine"});
+    ASSERT_EQ(uninstall.exitCode, 0u) << uninstall.output;
+    EXPECT_TRUE(Contains(uninstall.output, "restored")) << uninstall.output;
+    EXPECT_EQ(TakeSnapshot(HKEY_LOCAL_MACHINE), machine);
+    EXPECT_EQ(TakeSnapshot(HKEY_CURRENT_USER), user);
+    ClearCodecKeys();
+}
+
+TEST(SetupToolCodec, PerUserInstallSaysWhatItLeavesOutAndWritesNothingForAllUsers) {
+    ClearCodecKeys();
+    const RegistrySnapshot machine = TakeSnapshot(HKEY_LOCAL_MACHINE);
+    TempDir dir;
+    const std::wstring program = CopyInto(dir, BuiltSetupExe());
+    CopyInto(dir, BuiltDll());
+    CopyInto(dir, ProgramFolder() + L"\\" TIM_CODEC_DLL_NAME_64);
+    const RunResult install = RunProgram(program, {L"install"});
+    ASSERT_EQ(install.exitCode, 0u) << install.output;
+    EXPECT_TRUE(Contains(install.output, "Not registered for the current user: the image codec")) << install.output;
+    EXPECT_TRUE(Contains(install.output, "install --machine")) << install.output;
+    EXPECT_EQ(TakeSnapshot(HKEY_LOCAL_MACHINE), machine);
+    EXPECT_EQ(RunProgram(program, {L"uninstall"}).exitCode, 0u);
+    ClearCodecKeys();
+}

@@ -1,6 +1,8 @@
 // The built DLL itself: what it exports and imports, its version resource,
 // and the two exports driven through LoadLibrary as a host would. Built for
-// both bitnesses, each against the DLL of its own.
+// both bitnesses, each against the DLL of its own; the first three checks
+// also for the image codec's DLL.
+#include "CodecGuids.h"
 #include "Guids.h"
 #include "TimBuilder.h"
 #include "WinTestSupport.h"
@@ -24,7 +26,7 @@ std::wstring DllPath() {
 
 class LoadedDll {
 public:
-    LoadedDll() : module_(LoadLibraryW(DllPath().c_str())) {}
+    explicit LoadedDll(const std::wstring& path = DllPath()) : module_(LoadLibraryW(path.c_str())) {}
     ~LoadedDll() {
         if (module_) FreeLibrary(module_);
     }
@@ -50,59 +52,81 @@ std::string Lower(std::string s) {
     return s;
 }
 
+// Each shipped DLL, with the system DLLs it may import and its description.
+struct Shipped {
+    const wchar_t* name;
+    std::set<std::string> imports;
+    const wchar_t* description;
+};
+const Shipped kShipped[] = {
+    {TIM_DLL_NAME, {"kernel32.dll", "gdi32.dll", "msvcrt.dll"}, L"Thumbnail handler for PlayStation\u2122 TIM textures"},
+    {TIM_CODEC_DLL_NAME, {"kernel32.dll", "ole32.dll", "msvcrt.dll"},
+     L"Windows Imaging Component codec and property handler for PlayStation\u2122 TIM textures"},
+};
+
+std::wstring PathOf(const Shipped& s) {
+    return wintest::ProgramFolder() + L"\\" + s.name;
+}
+
 }  // namespace
 
 TEST(ShippedDll, ExportsExactlyTheTwoComFunctions) {
-    LoadedDll dll;
-    ASSERT_NE(dll.get(), nullptr);
-    const auto& dir = dll.Directory(IMAGE_DIRECTORY_ENTRY_EXPORT);
-    ASSERT_NE(dir.VirtualAddress, 0u);
-    const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(dll.base() + dir.VirtualAddress);
-    const auto* names = reinterpret_cast<const DWORD*>(dll.base() + exports->AddressOfNames);
-    std::set<std::string> found;
-    for (DWORD i = 0; i < exports->NumberOfNames; ++i)
-        found.insert(reinterpret_cast<const char*>(dll.base() + names[i]));
-    EXPECT_EQ(found, (std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject"}));
-    EXPECT_EQ(exports->NumberOfFunctions, 2u) << "no exports by ordinal only";
+    for (const Shipped& shipped : kShipped) {
+        const std::wstring path = PathOf(shipped);
+        SCOPED_TRACE(std::string(path.begin(), path.end()));
+        LoadedDll dll(path);
+        ASSERT_NE(dll.get(), nullptr);
+        const auto& dir = dll.Directory(IMAGE_DIRECTORY_ENTRY_EXPORT);
+        ASSERT_NE(dir.VirtualAddress, 0u);
+        const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(dll.base() + dir.VirtualAddress);
+        const auto* names = reinterpret_cast<const DWORD*>(dll.base() + exports->AddressOfNames);
+        std::set<std::string> found;
+        for (DWORD i = 0; i < exports->NumberOfNames; ++i)
+            found.insert(reinterpret_cast<const char*>(dll.base() + names[i]));
+        EXPECT_EQ(found, (std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject"}));
+        EXPECT_EQ(exports->NumberOfFunctions, 2u) << "no exports by ordinal only";
+    }
 }
 
 TEST(ShippedDll, ImportsOnlySystemDlls) {
-    LoadedDll dll;
-    ASSERT_NE(dll.get(), nullptr);
-    const auto& dir = dll.Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
-    ASSERT_NE(dir.VirtualAddress, 0u);
-    std::set<std::string> imported;
-    for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(dll.base() + dir.VirtualAddress); d->Name; ++d)
-        imported.insert(Lower(reinterpret_cast<const char*>(dll.base() + d->Name)));
-    const std::set<std::string> allowed = {"kernel32.dll", "gdi32.dll", "msvcrt.dll"};
-    for (const auto& name : imported) EXPECT_TRUE(allowed.count(name)) << "imports " << name;
-    EXPECT_TRUE(imported.count("kernel32.dll"));
-    EXPECT_TRUE(imported.count("gdi32.dll"));
+    for (const Shipped& shipped : kShipped) {
+        LoadedDll dll(PathOf(shipped));
+        ASSERT_NE(dll.get(), nullptr);
+        const auto& dir = dll.Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
+        ASSERT_NE(dir.VirtualAddress, 0u);
+        std::set<std::string> imported;
+        for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(dll.base() + dir.VirtualAddress); d->Name; ++d)
+            imported.insert(Lower(reinterpret_cast<const char*>(dll.base() + d->Name)));
+        for (const auto& name : imported) EXPECT_TRUE(shipped.imports.count(name)) << "imports " << name;
+        EXPECT_EQ(imported.size(), shipped.imports.size());
+    }
 }
 
 TEST(ShippedDll, VersionResourceCarriesTheDescriptionAndVersion) {
-    const std::wstring path = DllPath();
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    ASSERT_GT(size, 0u);
-    std::vector<uint8_t> block(size);
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+    for (const Shipped& shipped : kShipped) {
+        const std::wstring path = PathOf(shipped);
+        DWORD ignored = 0;
+        const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+        ASSERT_GT(size, 0u);
+        std::vector<uint8_t> block(size);
+        ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
 
-    wchar_t* description = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\FileDescription",
-                               reinterpret_cast<void**>(&description), &length));
-    EXPECT_EQ(std::wstring(description), L"Thumbnail handler for PlayStation\u2122 TIM textures");
-    wchar_t* original = nullptr;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\OriginalFilename",
-                               reinterpret_cast<void**>(&original), &length));
-    EXPECT_EQ(std::wstring(original), TIM_DLL_NAME);
+        wchar_t* description = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\FileDescription",
+                                   reinterpret_cast<void**>(&description), &length));
+        EXPECT_EQ(std::wstring(description), shipped.description);
+        wchar_t* original = nullptr;
+        ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\OriginalFilename",
+                                   reinterpret_cast<void**>(&original), &length));
+        EXPECT_EQ(std::wstring(original), shipped.name);
 
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), TIM_VERSION_MAJOR);
-    EXPECT_EQ(LOWORD(fixed->dwFileVersionMS), TIM_VERSION_MINOR);
-    EXPECT_EQ(HIWORD(fixed->dwFileVersionLS), TIM_VERSION_PATCH);
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+        EXPECT_EQ(HIWORD(fixed->dwFileVersionMS), TIM_VERSION_MAJOR);
+        EXPECT_EQ(LOWORD(fixed->dwFileVersionMS), TIM_VERSION_MINOR);
+        EXPECT_EQ(HIWORD(fixed->dwFileVersionLS), TIM_VERSION_PATCH);
+    }
 }
 
 TEST(ShippedDll, ExportsDriveAProviderAndReportWhenItMayUnload) {

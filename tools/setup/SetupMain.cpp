@@ -1,5 +1,7 @@
 // TimThumbnailSetup: registers the thumbnail handler DLL that sits beside this
 // program with the shell, removes it again, or tells what is registered.
+#include "CodecGuids.h"
+#include "CodecRegistration.h"
 #include "Console.h"
 #include "Registration.h"
 
@@ -26,6 +28,9 @@ const wchar_t kUsage[] =
     L"install    registers TimThumbnailHandler.dll, which must sit beside this program,\n"
     L"           as the thumbnail handler for .tim files, and TimThumbnailHandler32.dll,\n"
     L"           when it sits there too, for the Open and Save dialogs of 32-bit programs\n"
+    L"           With --machine it also registers TimImageCodec.dll (and TimImageCodec32.dll),\n"
+    L"           when beside it, so that Photos, Paint and every program that reads\n"
+    L"           images through WIC open .tim files, and Explorer shows their size\n"
     L"uninstall  removes that registration and nothing else\n"
     L"status     shows what is registered for the current user and for all users\n"
     L"--machine  for all users (HKLM, needs an administrator prompt) instead of the\n"
@@ -90,6 +95,28 @@ std::wstring BesideThisProgram(const HandlerBuild& build) {
     return console::FolderOf(console::ProgramPath()) + L"\\" + build.dllName;
 }
 
+// The image codec, for all users only; its result joins the handler's lines.
+// Run before the handler's install, so that the .tim keys it creates are
+// recorded as its own and go once both are uninstalled.
+bool InstallCodecBeside(Scope scope, RegistrationResult& codec, std::vector<std::wstring>& notes) {
+    const std::wstring folder = console::FolderOf(console::ProgramPath()) + L"\\";
+    const std::wstring dll = folder + TIM_CODEC_DLL_NAME_64;
+    if (scope == Scope::User) {
+        notes.push_back(L"  Not registered for the current user: the image codec (Photos, Paint and other programs "
+                        L"opening .tim files) and the Details pane's image properties. Windows' imaging component "
+                        L"and property system read only the registration for all users: run install --machine.");
+        return true;
+    }
+    if (!FileExists(dll)) {
+        notes.push_back(L"  " + dll + L" is not beside this program: programs other than Explorer cannot open "
+                        L".tim files.");
+        return true;
+    }
+    const std::wstring dll32 = folder + TIM_CODEC_DLL_NAME_32;
+    codec = InstallCodec(dll, FileExists(dll32) ? dll32 : std::wstring());
+    return codec.status == ERROR_SUCCESS;
+}
+
 int RunInstall(Scope scope) {
     const std::wstring dll = BesideThisProgram(kBuild64);
     if (!FileExists(dll)) {
@@ -107,9 +134,14 @@ int RunInstall(Scope scope) {
                      L"there, or install the MSI package with ALLUSERS=1. Nothing was registered.");
         return kExitUnsafeFolder;
     }
+    RegistrationResult codec;
+    std::vector<std::wstring> codecNotes;
+    if (!InstallCodecBeside(scope, codec, codecNotes)) return ReportFailure(codec, scope, L"write");
     const std::wstring dll32 = BesideThisProgram(kBuild32);
     const bool has32 = FileExists(dll32);
-    const RegistrationResult r = Install(scope, dll, has32 ? dll32 : std::wstring());
+    RegistrationResult r = Install(scope, dll, has32 ? dll32 : std::wstring());
+    r.changes.insert(r.changes.end(), codec.changes.begin(), codec.changes.end());
+    r.notes.insert(r.notes.end(), codec.notes.begin(), codec.notes.end());
     if (r.status != ERROR_SUCCESS) return ReportFailure(r, scope, L"write");
     const std::wstring only64 =
         has32 ? L"" : L"  " + dll32 + L" is not beside this program: 32-bit programs' dialogs are left as they were.";
@@ -123,12 +155,25 @@ int RunInstall(Scope scope) {
     }
     for (const auto& line : r.notes) console::Out(L"  " + line);
     if (!only64.empty()) console::Out(only64);
+    for (const auto& line : codecNotes) console::Out(line);
     return kExitOk;
 }
 
 int RunUninstall(Scope scope) {
-    const RegistrationResult r = Uninstall(scope);
+    // The handler's keys first: the codec's record then removes the .tim keys
+    // it created once they are empty.
+    RegistrationResult r = Uninstall(scope);
     if (r.status != ERROR_SUCCESS) return ReportFailure(r, scope, L"remove");
+    if (scope == Scope::Machine) {
+        const RegistrationResult codec = UninstallCodec();
+        r.changes.insert(r.changes.end(), codec.changes.begin(), codec.changes.end());
+        r.notes.insert(r.notes.end(), codec.notes.begin(), codec.notes.end());
+        if (codec.status != ERROR_SUCCESS) {
+            r.status = codec.status;
+            r.failedKey = codec.failedKey;
+            return ReportFailure(r, scope, L"remove");
+        }
+    }
     if (r.changes.empty()) {
         console::Out(L"Not installed for " + Who(scope) + L" (" + ScopeRoot(scope) + L"): nothing to remove.");
     } else {
@@ -150,6 +195,9 @@ int RunStatus() {
         const auto lines = Status(scope, status);
         console::Out(L"For " + Who(scope) + L" (" + ScopeRoot(scope) + L"):");
         for (const auto& line : lines) console::Out(L"  " + line);
+        if (scope == Scope::Machine) {
+            for (const auto& line : CodecStatus()) console::Out(L"  " + line);
+        }
         if (status != ERROR_SUCCESS) {
             console::Err(L"TimThumbnailSetup: cannot read " + ScopeRoot(scope) + L": " +
                          console::ErrorText(DWORD(status)));

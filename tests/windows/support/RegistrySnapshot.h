@@ -3,6 +3,7 @@
 // Software\Classes: the names of its direct subkeys, and the full contents of
 // the .tim, SystemFileAssociations and class subtrees (the class in both
 // registry views), for before/after checks.
+#include "CodecGuids.h"
 #include "Guids.h"
 
 #include <windows.h>
@@ -96,6 +97,15 @@ inline RegistrySnapshot TakeSnapshot(HKEY root) {
     AddTree(root, base + L"SystemFileAssociations", snapshot);
     AddTree(root, base + L"CLSID\\" TIM_CLSID_STRING, snapshot);
     AddTree(root, base + L"CLSID\\" TIM_CLSID_STRING, snapshot, KEY_WOW64_32KEY);
+    // The image codec's classes, WIC's decoder category, and the property
+    // system's and Explorer's file type lists, in both views.
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        AddTree(root, base + L"CLSID\\" TIM_DECODER_CLSID_STRING, snapshot, view);
+        AddTree(root, base + L"CLSID\\" TIM_PROPERTY_CLSID_STRING, snapshot, view);
+        AddTree(root, base + L"CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}", snapshot, view);
+        AddTree(root, L"Software\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers", snapshot, view);
+        AddTree(root, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\KindMap", snapshot, view);
+    }
     return snapshot;
 }
 

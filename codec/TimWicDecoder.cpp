@@ -1,0 +1,312 @@
+#include "TimWicDecoder.h"
+
+#include "CodecGuids.h"
+#include "Module.h"
+#include "StreamRead.h"
+#include "TimDecode.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace codec {
+
+namespace {
+
+// Holds a slim lock for one scope, shared or exclusive.
+class SharedHold {
+public:
+    explicit SharedHold(SRWLOCK& l) : lock_(l) { AcquireSRWLockShared(&lock_); }
+    ~SharedHold() { ReleaseSRWLockShared(&lock_); }
+    SharedHold(const SharedHold&) = delete;
+    SharedHold& operator=(const SharedHold&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
+class ExclusiveHold {
+public:
+    explicit ExclusiveHold(SRWLOCK& l) : lock_(l) { AcquireSRWLockExclusive(&lock_); }
+    ~ExclusiveHold() { ReleaseSRWLockExclusive(&lock_); }
+    ExclusiveHold(const ExclusiveHold&) = delete;
+    ExclusiveHold& operator=(const ExclusiveHold&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
+// Reads the file; the frame, or the failure. Pixels are decoded only when
+// asked for, straight into the caller's buffer where they can be: fresh
+// memory is what costs most here, far more than decoding.
+HRESULT ReadFrame(IStream* stream, TimWicFrame*& frame) {
+    HeapBlock bytes;
+    TimImageInfo info;
+    const HRESULT hr = ReadTimStream(stream, bytes, info);
+    if (FAILED(hr)) return hr;
+    // Nothing to show: WIC has no bitmap of width or height zero.
+    if (uint64_t(info.width) * info.height == 0) return WINCODEC_ERR_IMAGESIZEOUTOFRANGE;
+    frame = TimWicFrame::Create(static_cast<HeapBlock&&>(bytes), info);
+    return frame ? S_OK : E_OUTOFMEMORY;
+}
+
+// Rows in the opposite order, in place.
+void FlipRows(uint32_t* pixels, uint32_t width, uint32_t height) {
+    for (uint32_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom)
+        std::swap_ranges(pixels + size_t(top) * width, pixels + size_t(top + 1) * width,
+                         pixels + size_t(bottom) * width);
+}
+
+}  // namespace
+
+// ---- Frame ----
+
+TimWicFrame* TimWicFrame::Create(HeapBlock&& bytes, const TimImageInfo& info) {
+    void* memory = HeapAllocChecked(GetProcessHeap(), sizeof(TimWicFrame));
+    if (!memory) return nullptr;
+    TimWicFrame* frame = new (memory) TimWicFrame(static_cast<HeapBlock&&>(bytes), info);
+    ModuleAddRef();
+    return frame;
+}
+
+STDMETHODIMP TimWicFrame::QueryInterface(REFIID riid, void** ppv) {
+    *ppv = nullptr;
+    if (!SameGuid(riid, kIidWicBitmapFrameDecode) && !SameGuid(riid, kIidWicBitmapSource) &&
+        !SameGuid(riid, kIidUnknown))
+        return E_NOINTERFACE;
+    *ppv = static_cast<IWICBitmapFrameDecode*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) TimWicFrame::AddRef() {
+    ModuleAddRef();
+    return refCount.fetch_add(1) + 1;
+}
+
+STDMETHODIMP_(ULONG) TimWicFrame::Release() {
+    const ULONG remaining = refCount.fetch_sub(1) - 1;
+    if (remaining == 0) {
+        this->~TimWicFrame();
+        HeapFree(GetProcessHeap(), 0, this);
+    }
+    ModuleRelease();
+    return remaining;
+}
+
+STDMETHODIMP TimWicFrame::GetSize(UINT* w, UINT* h) {
+    if (!w || !h) return E_INVALIDARG;
+    *w = info.width;
+    *h = info.height;
+    return S_OK;
+}
+
+STDMETHODIMP TimWicFrame::GetPixelFormat(WICPixelFormatGUID* format) {
+    if (!format) return E_INVALIDARG;
+    *format = kPixelFormat32bppBgra;
+    return S_OK;
+}
+
+// TIM files carry no resolution. 96 dpi is the one at which Windows shows an
+// image pixel for pixel, as the console drew textures: one texel per pixel.
+STDMETHODIMP TimWicFrame::GetResolution(double* dpiX, double* dpiY) {
+    if (!dpiX || !dpiY) return E_INVALIDARG;
+    *dpiX = 96.0;
+    *dpiY = 96.0;
+    return S_OK;
+}
+
+STDMETHODIMP TimWicFrame::CopyPalette(IWICPalette*) {
+    return WINCODEC_ERR_PALETTEUNAVAILABLE;
+}
+
+const uint32_t* TimWicFrame::Decoded() {
+    AcquireSRWLockExclusive(&lock);
+    if (!decoded.get()) {
+        HeapBlock pixels;
+        if (pixels.Allocate(size_t(info.width) * info.height * 4)) {
+            DecodeTimPixels(info, static_cast<uint32_t*>(pixels.get()));
+            decoded = static_cast<HeapBlock&&>(pixels);
+        }
+    }
+    const auto* pixels = static_cast<const uint32_t*>(decoded.get());
+    ReleaseSRWLockExclusive(&lock);
+    return pixels;
+}
+
+STDMETHODIMP TimWicFrame::CopyPixels(const WICRect* rect, UINT stride, UINT bufferSize, BYTE* buffer) {
+    const uint32_t width = info.width, height = info.height;
+    const WICRect whole = {0, 0, INT(width), INT(height)};
+    const WICRect& r = rect ? *rect : whole;
+    // In 64 bits: X + Width must not wrap past the image's edge.
+    if (r.X < 0 || r.Y < 0 || r.Width < 0 || r.Height < 0 || int64_t(r.X) + r.Width > int64_t(width) ||
+        int64_t(r.Y) + r.Height > int64_t(height))
+        return E_INVALIDARG;
+    if (r.Width == 0 || r.Height == 0) return S_OK;
+    if (!buffer) return E_INVALIDARG;
+    const uint64_t rowBytes = uint64_t(r.Width) * 4;
+    if (stride < rowBytes) return E_INVALIDARG;
+    if (uint64_t(stride) * uint64_t(r.Height - 1) + rowBytes > bufferSize) return WINCODEC_ERR_INSUFFICIENTBUFFER;
+
+    // The whole image into rows without gaps: decoded in place, then turned
+    // top-down. TIM alpha is 0 or 255 and transparent pixels are all zero, so
+    // these straight-alpha pixels equal the handler's premultiplied ones.
+    auto* out = reinterpret_cast<uint32_t*>(buffer);
+    if (r.Width == whole.Width && r.Height == whole.Height && stride == rowBytes &&
+        reinterpret_cast<uintptr_t>(buffer) % alignof(uint32_t) == 0) {
+        DecodeTimPixels(info, out);
+        FlipRows(out, width, height);
+        return S_OK;
+    }
+    const uint32_t* pixels = Decoded();
+    if (!pixels) return E_OUTOFMEMORY;
+    // Rows top-down; the decoded pixels are stored bottom row first.
+    for (INT y = 0; y < r.Height; ++y) {
+        const uint32_t* from = pixels + size_t(height - 1 - uint32_t(r.Y + y)) * width + uint32_t(r.X);
+        std::memcpy(buffer + size_t(y) * stride, from, size_t(rowBytes));
+    }
+    return S_OK;
+}
+
+STDMETHODIMP TimWicFrame::GetMetadataQueryReader(IWICMetadataQueryReader** reader) {
+    if (reader) *reader = nullptr;
+    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+}
+
+STDMETHODIMP TimWicFrame::GetColorContexts(UINT, IWICColorContext**, UINT* actualCount) {
+    if (actualCount) *actualCount = 0;
+    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+}
+
+STDMETHODIMP TimWicFrame::GetThumbnail(IWICBitmapSource** thumbnail) {
+    if (thumbnail) *thumbnail = nullptr;
+    return WINCODEC_ERR_CODECNOTHUMBNAIL;
+}
+
+// ---- Decoder ----
+
+TimWicDecoder* TimWicDecoder::Create() {
+    void* memory = HeapAllocChecked(GetProcessHeap(), sizeof(TimWicDecoder));
+    if (!memory) return nullptr;
+    TimWicDecoder* decoder = new (memory) TimWicDecoder();
+    ModuleAddRef();
+    return decoder;
+}
+
+STDMETHODIMP TimWicDecoder::QueryInterface(REFIID riid, void** ppv) {
+    *ppv = nullptr;
+    if (!SameGuid(riid, kIidWicBitmapDecoder) && !SameGuid(riid, kIidUnknown)) return E_NOINTERFACE;
+    *ppv = static_cast<IWICBitmapDecoder*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) TimWicDecoder::AddRef() {
+    ModuleAddRef();
+    return refCount.fetch_add(1) + 1;
+}
+
+STDMETHODIMP_(ULONG) TimWicDecoder::Release() {
+    const ULONG remaining = refCount.fetch_sub(1) - 1;
+    if (remaining == 0) {
+        if (frame) frame->Release();
+        HeapFree(GetProcessHeap(), 0, this);
+    }
+    ModuleRelease();
+    return remaining;
+}
+
+STDMETHODIMP TimWicDecoder::QueryCapability(IStream* stream, DWORD* capability) {
+    if (!stream || !capability) return E_INVALIDARG;
+    *capability = 0;
+    ULARGE_INTEGER position = {};
+    HRESULT hr = stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &position);
+    if (FAILED(hr)) return hr;
+    HeapBlock bytes;
+    TimImageInfo info;
+    const HRESULT read = ReadTimStream(stream, bytes, info);
+    LARGE_INTEGER back;
+    back.QuadPart = LONGLONG(position.QuadPart);
+    hr = stream->Seek(back, STREAM_SEEK_SET, nullptr);
+    if (FAILED(read) && !IsRefusal(read)) return read;
+    if (FAILED(hr)) return hr;
+    if (SUCCEEDED(read) && uint64_t(info.width) * info.height != 0)
+        *capability = WICBitmapDecoderCapabilityCanDecodeAllImages;
+    return S_OK;
+}
+
+STDMETHODIMP TimWicDecoder::Initialize(IStream* stream, WICDecodeOptions) {
+    if (!stream) return E_INVALIDARG;
+    ExclusiveHold hold(lock);
+    if (frame) return WINCODEC_ERR_WRONGSTATE;
+    return ReadFrame(stream, frame);
+}
+
+STDMETHODIMP TimWicDecoder::GetContainerFormat(GUID* format) {
+    if (!format) return E_INVALIDARG;
+    *format = GUID_ContainerFormatTim;
+    return S_OK;
+}
+
+STDMETHODIMP TimWicDecoder::GetDecoderInfo(IWICBitmapDecoderInfo** info) {
+    if (!info) return E_INVALIDARG;
+    *info = nullptr;
+    // The registered description, as WIC itself keeps it.
+    IWICImagingFactory* factory = nullptr;
+    HRESULT hr = CoCreateInstance(kClsidWicImagingFactory, nullptr, CLSCTX_INPROC_SERVER, kIidWicImagingFactory,
+                                  reinterpret_cast<void**>(&factory));
+    if (FAILED(hr)) return hr;
+    IWICComponentInfo* component = nullptr;
+    hr = factory->CreateComponentInfo(CLSID_TimWicDecoder, &component);
+    factory->Release();
+    if (FAILED(hr)) return hr;
+    hr = component->QueryInterface(kIidWicBitmapDecoderInfo, reinterpret_cast<void**>(info));
+    component->Release();
+    return hr;
+}
+
+STDMETHODIMP TimWicDecoder::CopyPalette(IWICPalette*) {
+    return WINCODEC_ERR_PALETTEUNAVAILABLE;
+}
+
+STDMETHODIMP TimWicDecoder::GetMetadataQueryReader(IWICMetadataQueryReader** reader) {
+    if (reader) *reader = nullptr;
+    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+}
+
+STDMETHODIMP TimWicDecoder::GetPreview(IWICBitmapSource** preview) {
+    if (preview) *preview = nullptr;
+    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+}
+
+STDMETHODIMP TimWicDecoder::GetColorContexts(UINT, IWICColorContext**, UINT* actualCount) {
+    if (actualCount) *actualCount = 0;
+    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+}
+
+STDMETHODIMP TimWicDecoder::GetThumbnail(IWICBitmapSource** thumbnail) {
+    if (thumbnail) *thumbnail = nullptr;
+    return WINCODEC_ERR_CODECNOTHUMBNAIL;
+}
+
+STDMETHODIMP TimWicDecoder::GetFrameCount(UINT* count) {
+    if (!count) return E_INVALIDARG;
+    *count = 0;
+    SharedHold hold(lock);
+    if (!frame) return WINCODEC_ERR_NOTINITIALIZED;
+    *count = 1;
+    return S_OK;
+}
+
+STDMETHODIMP TimWicDecoder::GetFrame(UINT index, IWICBitmapFrameDecode** result) {
+    if (!result) return E_INVALIDARG;
+    *result = nullptr;
+    SharedHold hold(lock);
+    if (!frame) return WINCODEC_ERR_NOTINITIALIZED;
+    if (index != 0) return WINCODEC_ERR_FRAMEMISSING;
+    frame->AddRef();
+    *result = frame;
+    return S_OK;
+}
+
+}  // namespace codec

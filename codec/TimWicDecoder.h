@@ -1,0 +1,78 @@
+#pragma once
+// The WIC bitmap decoder for TIM files and its one frame. WIC callers may use
+// one decoder from several threads (ThreadingModel Both): counts are atomic,
+// the decoder's state is guarded by a slim lock, and a frame never changes
+// once made.
+#include "HeapBlock.h"
+#include "TimFormat.h"
+
+#include <windows.h>
+#include <wincodec.h>
+
+#include <atomic>
+#include <cstdint>
+
+namespace codec {
+
+class TimWicFrame final : public IWICBitmapFrameDecode {
+public:
+    // Takes the file's blocks and their record (pointing into them); null
+    // when memory is short.
+    static TimWicFrame* Create(HeapBlock&& bytes, const TimImageInfo& info);
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    STDMETHODIMP GetSize(UINT* width, UINT* height) override;
+    STDMETHODIMP GetPixelFormat(WICPixelFormatGUID* format) override;
+    STDMETHODIMP GetResolution(double* dpiX, double* dpiY) override;
+    STDMETHODIMP CopyPalette(IWICPalette* palette) override;
+    STDMETHODIMP CopyPixels(const WICRect* rect, UINT stride, UINT bufferSize, BYTE* buffer) override;
+
+    STDMETHODIMP GetMetadataQueryReader(IWICMetadataQueryReader** reader) override;
+    STDMETHODIMP GetColorContexts(UINT count, IWICColorContext** contexts, UINT* actualCount) override;
+    STDMETHODIMP GetThumbnail(IWICBitmapSource** thumbnail) override;
+
+private:
+    TimWicFrame(HeapBlock&& b, const TimImageInfo& i) : bytes(static_cast<HeapBlock&&>(b)), info(i) {}
+    // The whole image decoded once, bottom row first, for copies of parts of
+    // it; null when memory is short.
+    const uint32_t* Decoded();
+
+    std::atomic<ULONG> refCount{1};
+    const HeapBlock bytes;  // never changes: any thread may decode from it
+    const TimImageInfo info;
+    SRWLOCK lock = SRWLOCK_INIT;  // guards `decoded`
+    HeapBlock decoded;
+};
+
+class TimWicDecoder final : public IWICBitmapDecoder {
+public:
+    // Null when memory is short; otherwise one reference, counted in the module.
+    static TimWicDecoder* Create();
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    STDMETHODIMP QueryCapability(IStream* stream, DWORD* capability) override;
+    STDMETHODIMP Initialize(IStream* stream, WICDecodeOptions options) override;
+    STDMETHODIMP GetContainerFormat(GUID* format) override;
+    STDMETHODIMP GetDecoderInfo(IWICBitmapDecoderInfo** info) override;
+    STDMETHODIMP CopyPalette(IWICPalette* palette) override;
+    STDMETHODIMP GetMetadataQueryReader(IWICMetadataQueryReader** reader) override;
+    STDMETHODIMP GetPreview(IWICBitmapSource** preview) override;
+    STDMETHODIMP GetColorContexts(UINT count, IWICColorContext** contexts, UINT* actualCount) override;
+    STDMETHODIMP GetThumbnail(IWICBitmapSource** thumbnail) override;
+    STDMETHODIMP GetFrameCount(UINT* count) override;
+    STDMETHODIMP GetFrame(UINT index, IWICBitmapFrameDecode** frame) override;
+
+private:
+    TimWicDecoder() = default;
+    std::atomic<ULONG> refCount{1};
+    SRWLOCK lock = SRWLOCK_INIT;
+    TimWicFrame* frame = nullptr;  // set once by a successful Initialize
+};
+
+}  // namespace codec
