@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The project's one test command: installs what is missing, then configures,
 # builds and runs every test suite: the decoder and tim2png natively (g++,
-# sanitizers, clang), the DLL cross-built for Windows with its tests under
-# Wine, the Debian package of tim2png installed and driven by GNOME's
+# sanitizers, clang), the DLLs cross-built for Windows (x64, x86, ARM64) with
+# their tests under Wine, the Debian package of tim2png installed and driven by GNOME's
 # thumbnail factory, and the Windows release packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +17,9 @@ scripts/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libb
     gir1.2-gnomedesktop-3.0 python3-gi bubblewrap shared-mime-info
 # The 32-bit DLL's tests need 32-bit Wine, and on some kernels an emulator.
 scripts/wine32.sh
+# The ARM64 DLL needs Zig, and its tests an arm64 root with Wine under
+# qemu-aarch64; both are cached under build/arm64/.
+scripts/arm64-env.sh
 
 for preset in native sanitize clang windows; do
     echo "=== $preset ==="
