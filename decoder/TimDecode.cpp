@@ -64,6 +64,7 @@ inline __m128i RgbToBgra(__m128i rgb) {
                         _mm_and_si128(x, _mm_set1_epi32(int32_t(0xFF00FF00))));
 }
 
+#if !defined(__i386__)
 // Two pixels through the integer unit from one 8-byte load of
 // r0 g0 b0 r1 g1 b1 x x: reversed, its top three bytes are b0 g0 r0 and
 // bytes 2 to 4 are b1 g1 r1.
@@ -73,6 +74,7 @@ inline uint64_t RgbPairToBgra(const uint8_t* p) {
     const uint64_t reversed = __builtin_bswap64(bytes);
     return reversed >> 40 | (reversed << 16 & 0x00FFFFFF00000000u) | 0xFF000000FF000000u;
 }
+#endif
 
 }  // namespace
 
@@ -93,9 +95,17 @@ void DecodeRow24(const uint8_t* source, size_t rowBytes, size_t width, uint32_t*
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), RgbToBgra(Gather24(p)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), RgbToBgra(Gather24(p + 12)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), RgbToBgra(Gather24(p + 24)));
+#if defined(__i386__)
+        // 32-bit x86 has no 64-bit integer registers: GCC builds the pairs'
+        // vector from four 32-bit stores read back as 64-bit loads, which
+        // cannot be forwarded and stall every round. There the last four go
+        // through vectors too (reading bytes 36 to 48, inside the reach).
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), RgbToBgra(Gather24(p + 36)));
+#else
         const uint64_t pair12 = RgbPairToBgra(p + 36), pair14 = RgbPairToBgra(p + 42);
         std::memcpy(out + 12, &pair12, sizeof pair12);
         std::memcpy(out + 14, &pair14, sizeof pair14);
+#endif
     }
     const size_t done = rounds * kPixels;
     DecodeRow24Scalar(source + 3 * done, rowBytes - 3 * done, width - done, destination + done);
