@@ -1,12 +1,20 @@
 # The Windows build: names, output folder and the settings of DLL code and of
 # the programs shipped or run beside it.
 
-# The 64-bit build's files have plain names; the 32-bit build's carry a 32 and
-# land in the same bin/ folder, so that both ship side by side.
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+# The x64 build's files have plain names; the 32-bit build's carry a 32, the
+# ARM64 build's an Arm64, and all land in the same bin/ folder, so that they
+# ship side by side. Every DLL and program is named ${base}${TIM_SUFFIX}.
+# A DLL's export list (.def) is ${base}${TIM_DEF_SUFFIX}.def: only 32-bit
+# x86 needs one of its own (stdcall names); ARM64 takes the x64 one.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(ARM64|aarch64)$")
+    set(TIM_SUFFIX Arm64)
+    set(TIM_DEF_SUFFIX "")
+elseif(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(TIM_SUFFIX 32)
+    set(TIM_DEF_SUFFIX 32)
 else()
     set(TIM_SUFFIX "")
+    set(TIM_DEF_SUFFIX "")
 endif()
 set(TIM_BIN_DIR ${PROJECT_BINARY_DIR}/bin CACHE PATH "Where the DLL and the Windows programs are built")
 set(TIM_HANDLER_NAME TimThumbnailHandler${TIM_SUFFIX})
@@ -38,20 +46,32 @@ function(tim_windows_program target)
         RUNTIME_OUTPUT_DIRECTORY ${TIM_BIN_DIR} OUTPUT_NAME ${target}${TIM_SUFFIX})
 endfunction()
 
-# The 32-bit half: the same source tree configured again with the i686
-# toolchain, its DLL and programs built into this build's bin/.
-function(tim_add_x86_half)
+# Another half: the same source tree configured again with another
+# toolchain, its DLLs and programs built into this build's bin/ under their
+# own suffix. `name` is the target that builds it.
+function(tim_add_half name toolchain)
     include(ExternalProject)
-    ExternalProject_Add(x86
+    ExternalProject_Add(${name}
         SOURCE_DIR ${PROJECT_SOURCE_DIR}
-        BINARY_DIR ${PROJECT_BINARY_DIR}/x86
+        BINARY_DIR ${PROJECT_BINARY_DIR}/${name}
         CMAKE_ARGS
-            -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64-i686.cmake
+            -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/${toolchain}
             -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
             -DTIM_BUILD_TESTS=${TIM_BUILD_TESTS}
             -DTIM_BIN_DIR=${TIM_BIN_DIR}
-        # Two jobs at most, as for the 64-bit half.
+        # Two jobs at most, as for the x64 half.
         BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> -j 2
         BUILD_ALWAYS ON
         INSTALL_COMMAND "")
+endfunction()
+
+# The 32-bit half, for 32-bit programs on 64-bit Windows.
+function(tim_add_x86_half)
+    tim_add_half(x86 mingw-w64-i686.cmake)
+endfunction()
+
+# The ARM64 half, for Explorer and native programs on ARM64 Windows; built
+# with Zig (scripts/arm64-env.sh fetches it).
+function(tim_add_arm64_half)
+    tim_add_half(arm64 zig-aarch64-windows.cmake)
 endfunction()

@@ -28,7 +28,10 @@ inline constexpr GUID GUID_ContainerFormatTim = {
 
 #define TIM_CODEC_DLL_NAME_64 L"TimImageCodec.dll"
 #define TIM_CODEC_DLL_NAME_32 L"TimImageCodec32.dll"
-#ifdef _WIN64
+#define TIM_CODEC_DLL_NAME_ARM64 L"TimImageCodecArm64.dll"
+#if defined(_M_ARM64) || defined(__aarch64__)
+#define TIM_CODEC_DLL_NAME TIM_CODEC_DLL_NAME_ARM64
+#elif defined(_WIN64)
 #define TIM_CODEC_DLL_NAME TIM_CODEC_DLL_NAME_64
 #else
 #define TIM_CODEC_DLL_NAME TIM_CODEC_DLL_NAME_32

@@ -11,13 +11,13 @@ namespace tim_detail {
 // `count` little-endian TIM colours at `source` to BGRA pixels. Reads exactly
 // 2 * count bytes.
 void ConvertColoursScalar(const uint8_t* source, size_t count, uint32_t* destination);
-void ConvertColours(const uint8_t* source, size_t count, uint32_t* destination);  // SSE2, 8 at a time
+void ConvertColours(const uint8_t* source, size_t count, uint32_t* destination);  // SSE2 or NEON, 8 at a time
 
 // One 24-bit row: `width` pixels of red, green, blue bytes. `rowBytes` (at
 // least 3 * width) is how much of the row may be read; loads wider than a
 // pixel are used only where they stay inside it.
 void DecodeRow24Scalar(const uint8_t* source, size_t rowBytes, size_t width, uint32_t* destination);
-void DecodeRow24(const uint8_t* source, size_t rowBytes, size_t width, uint32_t* destination);  // SSE2, 16 at a time
+void DecodeRow24(const uint8_t* source, size_t rowBytes, size_t width, uint32_t* destination);  // SSE2 or NEON, 16 at a time
 
 // One 8-bit row through a 256-entry palette of BGRA pixels; the fast kernel
 // gathers four entries into one vector store.

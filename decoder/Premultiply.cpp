@@ -1,6 +1,10 @@
 #include "Premultiply.h"
 
+#if defined(__aarch64__)
+#include <arm_neon.h>
+#else
 #include <emmintrin.h>
+#endif
 
 void PremultiplyPixelsScalar(uint32_t* pixels, size_t count) {
     for (size_t i = 0; i < count; ++i) {
@@ -17,6 +21,39 @@ void PremultiplyPixelsScalar(uint32_t* pixels, size_t count) {
     }
 }
 
+#if defined(__aarch64__)
+namespace {
+
+// Sixteen values of one channel times their pixels' alpha, divided by 255:
+// c * A + 1 + (c * A >> 8) is at most 65280, so 16-bit lanes hold every step.
+inline uint8x16_t PremultiplyPlane(uint8x16_t channel, uint8x16_t alpha) {
+    const auto divide = [](uint16x8_t x) { return vshrn_n_u16(vaddq_u16(vsraq_n_u16(x, x, 8), vdupq_n_u16(1)), 8); };
+    return vcombine_u8(divide(vmull_u8(vget_low_u8(channel), vget_low_u8(alpha))),
+                       divide(vmull_high_u8(channel, alpha)));
+}
+
+}  // namespace
+
+void PremultiplyPixels(uint32_t* pixels, size_t count) {
+    // 16 pixels a round, loaded as four planes (blue, green, red, alpha).
+    // Opaque pixels (alpha 255) and all-zero ones stay as they are, and
+    // decoded images hold nothing else, so most rounds are one test and no
+    // store at all.
+    constexpr size_t kGroup = 16;
+    size_t i = 0;
+    for (; i + kGroup <= count; i += kGroup) {
+        uint8_t* p = reinterpret_cast<uint8_t*>(pixels + i);
+        uint8x16x4_t planes = vld4q_u8(p);
+        const uint8x16_t any = vorrq_u8(vorrq_u8(planes.val[0], planes.val[1]), vorrq_u8(planes.val[2], planes.val[3]));
+        const uint8x16_t work = vandq_u8(vtstq_u8(any, any), vmvnq_u8(vceqq_u8(planes.val[3], vdupq_n_u8(0xFF))));
+        if (vmaxvq_u8(work) == 0) continue;
+        const uint8x16_t alpha = planes.val[3];
+        for (int k = 0; k < 4; ++k) planes.val[k] = PremultiplyPlane(planes.val[k], alpha);
+        vst4q_u8(p, planes);
+    }
+    PremultiplyPixelsScalar(pixels + i, count - i);
+}
+#else
 namespace {
 
 // Two pixels widened to 16-bit lanes (B, G, R, A, B, G, R, A): each channel
@@ -71,3 +108,4 @@ void PremultiplyPixels(uint32_t* pixels, size_t count) {
     }
     PremultiplyPixelsScalar(pixels + i, count - i);
 }
+#endif

@@ -3,7 +3,11 @@
 #include "ByteIo.h"
 #include "DecodeKernels.h"
 
+#if defined(__aarch64__)
+#include <arm_neon.h>
+#else
 #include <emmintrin.h>
+#endif
 
 namespace tim_detail {
 
@@ -11,6 +15,27 @@ void ConvertColoursScalar(const uint8_t* source, size_t count, uint32_t* destina
     for (size_t i = 0; i < count; ++i) destination[i] = TimColorToBgra(LoadU16LE(source + 2 * i));
 }
 
+#if defined(__aarch64__)
+void ConvertColours(const uint8_t* source, size_t count, uint32_t* destination) {
+    // Eight colours a round, one per 16-bit lane: each 5-bit channel v is
+    // widened to (v << 3) | (v >> 2), narrowed to bytes, and the four byte
+    // planes are stored interleaved as blue, green, red, alpha.
+    const uint16x8_t field = vdupq_n_u16(31);
+    const auto widen = [](uint16x8_t v) { return vmovn_u16(vorrq_u16(vshlq_n_u16(v, 3), vshrq_n_u16(v, 2))); };
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const uint16x8_t c = vreinterpretq_u16_u8(vld1q_u8(source + 2 * i));
+        uint8x8x4_t bgra;
+        bgra.val[0] = widen(vandq_u16(vshrq_n_u16(c, 10), field));
+        bgra.val[1] = widen(vandq_u16(vshrq_n_u16(c, 5), field));
+        bgra.val[2] = widen(vandq_u16(c, field));
+        // Colour 0 alone is transparent.
+        bgra.val[3] = vmovn_u16(vtstq_u16(c, c));
+        vst4_u8(reinterpret_cast<uint8_t*>(destination + i), bgra);
+    }
+    ConvertColoursScalar(source + 2 * i, count - i, destination + i);
+}
+#else
 void ConvertColours(const uint8_t* source, size_t count, uint32_t* destination) {
     // Eight colours a round, one per 16-bit lane. Each pixel is built as two
     // halves, blue | green << 8 and red | alpha << 8, then interleaved.
@@ -37,6 +62,8 @@ void ConvertColours(const uint8_t* source, size_t count, uint32_t* destination) 
     }
     ConvertColoursScalar(source + 2 * i, count - i, destination + i);
 }
+
+#endif
 
 }  // namespace tim_detail
 

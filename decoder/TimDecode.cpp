@@ -3,7 +3,11 @@
 #include "DecodeKernels.h"
 #include "TimColor.h"
 
+#if defined(__aarch64__)
+#include <arm_neon.h>
+#else
 #include <emmintrin.h>
+#endif
 
 #include <cstddef>
 #include <cstring>
@@ -18,6 +22,26 @@ void DecodeRow24Scalar(const uint8_t* source, size_t, size_t width, uint32_t* de
     }
 }
 
+#if defined(__aarch64__)
+void DecodeRow24(const uint8_t* source, size_t, size_t width, uint32_t* destination) {
+    // Sixteen pixels a round: one de-interleaving load of exactly their 48
+    // bytes into red, green and blue planes, one interleaving store of blue,
+    // green, red and alpha. Nothing past the round's own bytes is read.
+    constexpr size_t kPixels = 16;
+    const uint8x16_t opaque = vdupq_n_u8(0xFF);
+    size_t i = 0;
+    for (; i + kPixels <= width; i += kPixels) {
+        const uint8x16x3_t rgb = vld3q_u8(source + 3 * i);
+        uint8x16x4_t bgra;
+        bgra.val[0] = rgb.val[2];
+        bgra.val[1] = rgb.val[1];
+        bgra.val[2] = rgb.val[0];
+        bgra.val[3] = opaque;
+        vst4q_u8(reinterpret_cast<uint8_t*>(destination + i), bgra);
+    }
+    DecodeRow24Scalar(source + 3 * i, 0, width - i, destination + i);
+}
+#else
 namespace {
 
 // Four pixels whose bytes red, green, blue start 3 bytes apart, one per
@@ -40,6 +64,7 @@ inline __m128i RgbToBgra(__m128i rgb) {
                         _mm_and_si128(x, _mm_set1_epi32(int32_t(0xFF00FF00))));
 }
 
+#if !defined(__i386__)
 // Two pixels through the integer unit from one 8-byte load of
 // r0 g0 b0 r1 g1 b1 x x: reversed, its top three bytes are b0 g0 r0 and
 // bytes 2 to 4 are b1 g1 r1.
@@ -49,6 +74,7 @@ inline uint64_t RgbPairToBgra(const uint8_t* p) {
     const uint64_t reversed = __builtin_bswap64(bytes);
     return reversed >> 40 | (reversed << 16 & 0x00FFFFFF00000000u) | 0xFF000000FF000000u;
 }
+#endif
 
 }  // namespace
 
@@ -69,18 +95,35 @@ void DecodeRow24(const uint8_t* source, size_t rowBytes, size_t width, uint32_t*
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), RgbToBgra(Gather24(p)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), RgbToBgra(Gather24(p + 12)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), RgbToBgra(Gather24(p + 24)));
+#if defined(__i386__)
+        // 32-bit x86 has no 64-bit integer registers: GCC builds the pairs'
+        // vector from four 32-bit stores read back as 64-bit loads, which
+        // cannot be forwarded and stall every round. There the last four go
+        // through vectors too (reading bytes 36 to 48, inside the reach).
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), RgbToBgra(Gather24(p + 36)));
+#else
         const uint64_t pair12 = RgbPairToBgra(p + 36), pair14 = RgbPairToBgra(p + 42);
         std::memcpy(out + 12, &pair12, sizeof pair12);
         std::memcpy(out + 14, &pair14, sizeof pair14);
+#endif
     }
     const size_t done = rounds * kPixels;
     DecodeRow24Scalar(source + 3 * done, rowBytes - 3 * done, width - done, destination + done);
 }
 
+#endif
+
 void DecodeRow8Scalar(const uint8_t* source, size_t width, const uint32_t* palette, uint32_t* destination) {
     for (size_t i = 0; i < width; ++i) destination[i] = palette[source[i]];
 }
 
+#if defined(__aarch64__)
+void DecodeRow8(const uint8_t* source, size_t width, const uint32_t* palette, uint32_t* destination) {
+    // NEON has no gather: a lookup per pixel is all there is, and the plain
+    // loop does exactly that.
+    DecodeRow8Scalar(source, width, palette, destination);
+}
+#else
 namespace {
 
 // Four palette entries, looked up one by one but loaded straight into one
@@ -102,6 +145,8 @@ void DecodeRow8(const uint8_t* source, size_t width, const uint32_t* palette, ui
     DecodeRow8Scalar(source + i, width - i, palette, destination + i);
 }
 
+#endif
+
 void BuildPairTable(const uint32_t* palette16, uint64_t* pairs256) {
     // Little-endian: the low half is the left pixel, from the low nibble.
     for (unsigned b = 0; b < 256; ++b) pairs256[b] = palette16[b & 15] | uint64_t(palette16[b >> 4]) << 32;
@@ -115,6 +160,12 @@ void DecodeRow4Scalar(const uint8_t* source, size_t width, const uint32_t* palet
     }
 }
 
+#if defined(__aarch64__)
+void DecodeRow4(const uint8_t* source, size_t width, const uint64_t* pairs256, uint32_t* destination) {
+    // Each source byte is one 8-byte table entry, two pixels, stored at once.
+    for (size_t i = 0; i < width / 2; ++i) std::memcpy(destination + 2 * i, pairs256 + source[i], sizeof(uint64_t));
+}
+#else
 void DecodeRow4(const uint8_t* source, size_t width, const uint64_t* pairs256, uint32_t* destination) {
     // Each source byte is one 8-byte table entry, two pixels; two entries
     // make one vector store.
@@ -128,6 +179,8 @@ void DecodeRow4(const uint8_t* source, size_t width, const uint64_t* pairs256, u
     }
     for (; i < bytes; ++i) std::memcpy(destination + 2 * i, pairs256 + source[i], sizeof(uint64_t));
 }
+
+#endif
 
 }  // namespace tim_detail
 

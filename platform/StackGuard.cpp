@@ -14,8 +14,26 @@ namespace {
 // Ends the process at once, as the system's own checks do: no handler, no
 // unwinding, no reporting through the corrupted stack (int 0x29, __fastfail).
 [[noreturn]] void FailFast(unsigned code) {
+#if defined(__aarch64__)
+    // ARM64's form: the code in x0, then brk #0xF003.
+    register uint64_t x0 asm("x0") = code;
+    asm volatile("brk #0xF003" : : "r"(x0) : "memory");
+#else
     asm volatile("int $0x29" : : "c"(code) : "memory");
+#endif
     __builtin_unreachable();
+}
+
+// A fast-running counter: the time stamp counter, or ARM64's virtual count,
+// which user code may read.
+uint64_t CycleCount() {
+#if defined(__aarch64__)
+    uint64_t count;
+    asm volatile("mrs %0, cntvct_el0" : "=r"(count));
+    return count;
+#else
+    return __rdtsc();
+#endif
 }
 
 }  // namespace
@@ -61,7 +79,7 @@ void SeedStackGuard(HINSTANCE module) {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     uint64_t x = uint64_t(counter.QuadPart) ^ (uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime) ^
-                 (uint64_t(GetCurrentProcessId()) << 32 | GetCurrentThreadId()) ^ __rdtsc() ^
+                 (uint64_t(GetCurrentProcessId()) << 32 | GetCurrentThreadId()) ^ CycleCount() ^
                  uint64_t(uintptr_t(&counter)) ^ (uint64_t(uintptr_t(module)) << 16);
     // One round of a 64-bit mixer, so that every input bit reaches every bit.
     x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;

@@ -39,26 +39,32 @@ deps_windows() {
     scripts/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest \
         g++-mingw-w64-i686-posix binutils-mingw-w64-i686
     scripts/wine32.sh
+    scripts/arm64-env.sh
 }
 
 # The whole thumbnail call through each DLL under Wine, next to the platform
 # floor (open, map, a DIB section of the same size filled with memset): the
-# 64-bit build, then the 32-bit one adding its rows to the same table. The
-# Google Benchmark options are not for this step.
+# 64-bit build, then the 32-bit and ARM64 ones adding their rows to the same
+# table. The ARM64 rows run under qemu-aarch64 (scripts/arm64-env.sh), are
+# marked as emulated and have no target. The Google Benchmark options are not
+# for this step.
 run_windows() {
     echo
-    echo "=== build: preset windows (mingw-w64, Release; 64-bit and 32-bit) ==="
+    echo "=== build: preset windows (mingw-w64, Release; 64-bit and 32-bit; Zig for ARM64) ==="
     cmake --preset windows >/dev/null
-    cmake --build --preset windows --target thumbnail_bench x86
+    cmake --build --preset windows --target thumbnail_bench x86 arm64
     echo
     echo "=== thumbnail call through the DLL under Wine ==="
     export WINEPREFIX="$PWD/build/windows/bench-prefix" WINEDEBUG=-all
-    trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+    export TIM_ARM64_WINEPREFIX="$PWD/build/windows/bench-prefix-arm64"
+    trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; scripts/wine-arm64.sh wineserver -k 2>/dev/null || true' EXIT
     # A prefix made before 32-bit programs could run never gets their system.
     [ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] || rm -rf "$WINEPREFIX"
     scripts/wine-run.sh wineboot --init >/dev/null 2>&1 || true  # first start makes the prefix
     scripts/wine-run.sh build/windows/bin/thumbnail_bench.exe
     scripts/wine-run.sh build/windows/bin/thumbnail_bench32.exe --rows
+    scripts/wine-arm64.sh wineboot --init >/dev/null 2>&1 || true
+    scripts/wine-arm64.sh build/windows/bin/thumbnail_benchArm64.exe --rows
 }
 
 deps_wic() {

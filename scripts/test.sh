@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The project's one test command: installs what is missing, then configures,
 # builds and runs every test suite: the decoder and tim2png natively (g++,
-# sanitizers, clang), the DLL cross-built for Windows with its tests under
-# Wine, the Debian packages checked by lintian and installed, driven by the
-# desktops' own clients, and the Windows release packages.
+# sanitizers, clang), the DLLs cross-built for Windows (x64, x86, ARM64) with
+# their tests under Wine, the Debian packages checked by lintian and installed,
+# driven by the desktops' own clients, and the Windows release packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,6 +24,9 @@ scripts/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libb
     qtbase5-dev qt6-base-dev libkf5kio-dev extra-cmake-modules kio-extras dolphin gwenview x11-apps
 # The 32-bit DLL's tests need 32-bit Wine, and on some kernels an emulator.
 scripts/wine32.sh
+# The ARM64 DLL needs Zig, and its tests an arm64 root with Wine under
+# qemu-aarch64; both are cached under build/arm64/.
+scripts/arm64-env.sh
 
 for preset in native sanitize clang windows; do
     echo "=== $preset ==="

@@ -10,11 +10,15 @@ inline constexpr GUID CLSID_TimThumbnailProvider = {
     0x05f9aede, 0x6ce7, 0x49fc, {0xa3, 0x3b, 0x6f, 0xd0, 0x75, 0xb3, 0x9c, 0x2d}};
 #define TIM_CLSID_STRING L"{05F9AEDE-6CE7-49FC-A33B-6FD075B39C2D}"
 
-// The two builds' file names. A process loads only a DLL of its own bitness,
-// so both ship side by side; TIM_DLL_NAME is the one this code's bitness loads.
+// The three builds' file names. A process loads only a DLL of its own
+// processor, so all ship side by side; TIM_DLL_NAME is the one this code's
+// processor loads.
 #define TIM_DLL_NAME_64 L"TimThumbnailHandler.dll"
 #define TIM_DLL_NAME_32 L"TimThumbnailHandler32.dll"
-#ifdef _WIN64
+#define TIM_DLL_NAME_ARM64 L"TimThumbnailHandlerArm64.dll"
+#if defined(_M_ARM64) || defined(__aarch64__)
+#define TIM_DLL_NAME TIM_DLL_NAME_ARM64
+#elif defined(_WIN64)
 #define TIM_DLL_NAME TIM_DLL_NAME_64
 #else
 #define TIM_DLL_NAME TIM_DLL_NAME_32

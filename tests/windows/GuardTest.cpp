@@ -35,7 +35,12 @@ TEST(GuardedViewRead, OnlyReadFaultsInsideTheViewEndTheRead) {
     EXPECT_TRUE(GuardedViewRead(ReadByte, pages.base, pages.base, 8192)) << "a readable page";
     EXPECT_FALSE(GuardedViewRead(ReadByte, pages.base + 4096, pages.base, 8192)) << "a fault inside the view";
     EXPECT_FALSE(GuardedViewRead(ReadByte, pages.base + 8191, pages.base, 8192)) << "its last byte";
-    // A fault just past the view is a bug: this program must die of it.
+}
+
+// A fault just past the view is a bug: this program must die of it. (Apart
+// from the test above: under qemu-aarch64, Wine hangs in a process dying of
+// an unhandled fault, so the ARM64 run leaves this one out.)
+TEST(GuardedViewRead, AFaultPastTheViewKillsTheProcess) {
     const auto child = wintest::RunProgram(
         wintest::ProgramPath(), {L"--gtest_also_run_disabled_tests", L"--gtest_catch_exceptions=0",
                                  L"--gtest_filter=GuardedViewRead.DISABLED_FaultPastTheViewKillsTheProcess"});

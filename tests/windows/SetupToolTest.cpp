@@ -1,6 +1,7 @@
 // TimThumbnailSetup run as a user runs it: what install writes, that uninstall
 // leaves the registry as it found it, and its failures with their exit codes.
 #include "ChildProcess.h"
+#include "Registration.h"
 #include "RegistrySnapshot.h"
 #include "WinTestSupport.h"
 
@@ -522,4 +523,24 @@ TEST(SetupToolCodec, PerUserInstallSaysWhatItLeavesOutAndWritesNothingForAllUser
     EXPECT_EQ(TakeSnapshot(HKEY_LOCAL_MACHINE), machine);
     EXPECT_EQ(RunProgram(program, {L"uninstall"}).exitCode, 0u);
     ClearCodecKeys();
+
+// Which DLL goes in the 64-bit view, by the system's processor: the ARM64
+// build on ARM64 Windows (whose Explorer is an ARM64 process), the x64 one
+// elsewhere; the 32-bit view keeps the x86 build on both.
+TEST(SetupToolNativeMachine, TheArm64BuildTakesThe64BitViewOnArm64Only) {
+    const struct {
+        USHORT machine;
+        const wchar_t* dll;
+    } cases[] = {
+        {IMAGE_FILE_MACHINE_AMD64, L"TimThumbnailHandler.dll"},
+        {IMAGE_FILE_MACHINE_ARM64, L"TimThumbnailHandlerArm64.dll"},
+        {IMAGE_FILE_MACHINE_UNKNOWN, L"TimThumbnailHandler.dll"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(std::wstring(Build64For(c.machine).dllName), c.dll) << c.machine;
+        EXPECT_EQ(Build64For(c.machine).view, REGSAM(KEY_WOW64_64KEY)) << c.machine;
+    }
+    EXPECT_EQ(kBuild32.view, REGSAM(KEY_WOW64_32KEY));
+    // Wine here is x64 Wine: the tool's own look-up must say so.
+    EXPECT_EQ(NativeMachine(), IMAGE_FILE_MACHINE_AMD64);
 }

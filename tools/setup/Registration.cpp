@@ -322,6 +322,17 @@ RegistrationResult Install(Scope scope, const std::wstring& dllPath, const std::
     return r;
 }
 
+USHORT NativeMachine() {
+    // Looked up, not imported, so that the tool still starts on older
+    // Windows.
+    using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    const auto isWow64Process2 = reinterpret_cast<IsWow64Process2Fn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2")));
+    USHORT process = 0, native = 0;
+    if (!isWow64Process2 || !isWow64Process2(GetCurrentProcess(), &process, &native)) return IMAGE_FILE_MACHINE_AMD64;
+    return native;
+}
+
 RegistrationResult Uninstall(Scope scope) {
     RegistrationResult r;
     reg::Key classes;

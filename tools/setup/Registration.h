@@ -20,6 +20,23 @@ inline constexpr HandlerBuild kBuild64 = {TIM_DLL_NAME_64, KEY_WOW64_64KEY, L""}
 inline constexpr HandlerBuild kBuild32 = {TIM_DLL_NAME_32, KEY_WOW64_32KEY, L" (32-bit view)"};
 inline constexpr const HandlerBuild* kBuilds[] = {&kBuild64, &kBuild32};
 
+// ARM64 Windows: Explorer and every native program there are ARM64
+// processes, which load only ARM64 DLLs, so the ARM64 build takes the 64-bit
+// view. x64 programs, emulated there, read that same view and so find a DLL
+// they cannot load: their dialogs keep plain icons. x86 programs run under
+// WOW64 as on x64 Windows and read the 32-bit view, which keeps the x86 DLL.
+inline constexpr HandlerBuild kBuildArm64 = {TIM_DLL_NAME_ARM64, KEY_WOW64_64KEY, L""};
+
+// The build registered in the 64-bit view on a system whose processor is
+// `nativeMachine` (an IMAGE_FILE_MACHINE_ value, as IsWow64Process2 gives it).
+constexpr const HandlerBuild& Build64For(USHORT nativeMachine) {
+    return nativeMachine == IMAGE_FILE_MACHINE_ARM64 ? kBuildArm64 : kBuild64;
+}
+
+// The system's own processor, from IsWow64Process2; x64 where Windows is
+// older than that function (Windows 10 1709), which no ARM64 Windows is.
+USHORT NativeMachine();
+
 // Outcome of install or uninstall: what changed (for the user to read) or,
 // on failure, the registry error and the key it happened on.
 struct RegistrationResult {

@@ -118,7 +118,8 @@ bool InstallCodecBeside(Scope scope, RegistrationResult& codec, std::vector<std:
 }
 
 int RunInstall(Scope scope) {
-    const std::wstring dll = BesideThisProgram(kBuild64);
+    // The build this system's native processes load goes in the 64-bit view.
+    const std::wstring dll = BesideThisProgram(Build64For(NativeMachine()));
     if (!FileExists(dll)) {
         console::Err(L"TimThumbnailSetup: " + dll + L" not found. The handler DLL must sit beside this program; "
                      L"nothing was registered.");
@@ -186,7 +187,7 @@ int RunUninstall(Scope scope) {
 }
 
 int RunStatus() {
-    for (const HandlerBuild* build : kBuilds) {
+    for (const HandlerBuild* build : {&Build64For(NativeMachine()), &kBuild32}) {
         const std::wstring dll = BesideThisProgram(*build);
         console::Out(L"DLL beside this program: " + dll + (FileExists(dll) ? L" (present)" : L" (MISSING)"));
     }

@@ -1,9 +1,9 @@
 #!/bin/sh
-# Runs the 32-bit DLL-level suites under Wine, as a few processes started
-# together, and passes only if every one of them printed GoogleTest's PASSED
-# line and no FAILED line: an emulated 32-bit process that crashes can still
-# end with exit code 0.
-# Usage: run-dll-tests32.sh WINE_RUNNER PROGRAM
+# Runs the DLL-level suites of the 32-bit or the ARM64 DLL under Wine, as a
+# few processes started together, and passes only if every one of them
+# printed GoogleTest's PASSED line and no FAILED line: an emulated process
+# that crashes can still end with exit code 0.
+# Usage: run-dll-tests.sh WINE_RUNNER PROGRAM
 #
 # Where qemu-i386 runs 32-bit programs (see scripts/wine32.sh), two threads of
 # an emulated Wine process making system calls at once crash the emulator,
@@ -13,6 +13,12 @@
 # driven by faults raised in software), and the leak rounds and the hostile
 # sweep each get a process of their own: an emulated process that goes on
 # after either dies now and then inside Wine.
+#
+# The ARM64 suites always run emulated (qemu-aarch64, see
+# scripts/arm64-env.sh). Threads and real faults work there; but a process
+# that dies of an unhandled fault never ends (Wine hangs in it), so that one
+# test is left out, and a fault's read/write flag is always 0, which no test
+# here tells apart on a real fault.
 set -u
 runner=$1 program=$2
 export WINEDLLOVERRIDES='mscoree,mshtml=;winedbg.exe=d'  # a crash ends the run, no debugger waits
@@ -20,10 +26,18 @@ export WINEDLLOVERRIDES='mscoree,mshtml=;winedbg.exe=d'  # a crash ends the run,
 # The medium-failure test belongs to the 64-bit truncation step.
 parts="-Leaks.*:HostileFiles.*:MediumFailure.* Leaks.* HostileFiles.*"
 emulated=""
-if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
-    emulated=":DllThreads.*:GuardedViewRead.OnlyReadFaults*:StackProtector.*"
-    echo "32-bit programs run under qemu-i386: threads and real faults left out"
-fi
+case $program in
+*Arm64.exe)
+    emulated=":GuardedViewRead.AFaultPastTheViewKillsTheProcess"
+    echo "ARM64 programs run under qemu-aarch64: a process dying of an unhandled fault left out"
+    ;;
+*)
+    if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+        emulated=":DllThreads.*:GuardedViewRead.OnlyReadFaults*:GuardedViewRead.AFaultPast*:StackProtector.*"
+        echo "32-bit programs run under qemu-i386: threads and real faults left out"
+    fi
+    ;;
+esac
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -47,7 +61,7 @@ if [ -n "$emulated" ]; then
         case $filter in -*) filter=$filter$emulated ;; esac
         n=$((n + 1))
         if ! verdict "$out/$n"; then
-            echo "run-dll-tests32.sh: part $n died without a verdict under the emulator; running it again"
+            echo "run-dll-tests.sh: part $n died without a verdict under the emulator; running it again"
             cat "$out/$n"
             "$runner" "$program" --gtest_filter="$filter" >"$out/$n" 2>&1
         fi
@@ -58,9 +72,9 @@ status=0
 for i in $(seq 1 $n); do
     cat "$out/$i"
     if ! passed "$out/$i"; then
-        echo "run-dll-tests32.sh: part $i did not pass"
+        echo "run-dll-tests.sh: part $i did not pass"
         status=1
     fi
 done
-[ $status -eq 0 ] && echo "run-dll-tests32.sh: all $n parts passed"
+[ $status -eq 0 ] && echo "run-dll-tests.sh: all $n parts passed"
 exit $status
