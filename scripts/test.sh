@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 # GNOME's thumbnail factory with Debian's Python bindings, the sandbox it runs
 # thumbnailers in, and the MIME database; the packages' step lintian and
 # man (the manual page's check), the gdk-pixbuf loader its headers, and Eye
-# of GNOME's screenshot Xvfb and ImageMagick's import; the Qt and KDE
+# of GNOME's screenshot Xvfb and xwd; the Qt and KDE
 # plug-ins' step Qt 5 and 6, KIO with its thumbnail worker (kio-extras),
 # Dolphin, Gwenview and xwd for their screenshots; the 32-bit DLL the i686
 # compiler.
@@ -20,7 +20,7 @@ scripts/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libb
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 \
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
     gir1.2-gnomedesktop-3.0 python3-gi bubblewrap shared-mime-info \
-    python3 man-db lintian libgdk-pixbuf-2.0-dev eog xvfb xauth imagemagick \
+    python3 man-db lintian libgdk-pixbuf-2.0-dev eog xvfb xauth \
     qtbase5-dev qt6-base-dev libkf5kio-dev extra-cmake-modules kio-extras dolphin gwenview x11-apps
 # The 32-bit DLL's tests need 32-bit Wine, and on some kernels an emulator.
 scripts/wine32.sh

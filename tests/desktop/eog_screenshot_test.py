@@ -18,10 +18,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import debs  # noqa: E402
 from samples import ROOT, SAMPLES  # noqa: E402
 
-import gi  # noqa: E402
-
-gi.require_version("GdkPixbuf", "2.0")
-from gi.repository import GdkPixbuf  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "plugins"))
+import screen  # noqa: E402
 
 SAMPLE = "sprite-4bit-clut.tim"
 # The sprite's cap and outline, as the handler draws them (TIM colours
@@ -36,26 +34,21 @@ def screenshot(name, work):
     env = dict(os.environ, HOME=home, XDG_CACHE_HOME=home + "/cache", XDG_CONFIG_HOME=home + "/config",
                XDG_DATA_HOME=home + "/data", XDG_RUNTIME_DIR=home + "/run")
     os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
-    shot = os.path.join(SHOTS, name)
     image = os.path.join(work, SAMPLE)
     # EoG draws once the image is read; six seconds leave room for a busy machine.
-    script = (f"eog '{image}' >'{work}/{name}.log' 2>&1 & sleep 6; import -window root '{shot}'; "
+    dump = os.path.join(work, name + ".xwd")
+    script = (f"eog '{image}' >'{work}/{name}.log' 2>&1 & sleep 6; xwd -root -silent -out '{dump}'; "
               "kill $! 2>/dev/null; true")
     subprocess.run(["timeout", "90", "xvfb-run", "-a", "-s", "-screen 0 1024x768x24", "sh", "-c", script],
                    env=env, check=True)
+    with open(dump, "rb") as f:
+        shot = screen.read_xwd(f.read())
+    screen.write_png(shot, os.path.join(SHOTS, name))
     return shot
 
 
-def colour_counts(path, colours):
-    pixbuf = GdkPixbuf.Pixbuf.new_from_file(path)
-    data, stride, n = pixbuf.get_pixels(), pixbuf.get_rowstride(), pixbuf.get_n_channels()
-    counts = dict.fromkeys(colours, 0)
-    for y in range(pixbuf.get_height()):
-        row = data[y * stride:y * stride + n * pixbuf.get_width()]
-        for pixel in zip(row[0::n], row[1::n], row[2::n]):
-            if pixel in counts:
-                counts[pixel] += 1
-    return counts
+def colour_counts(shot, colours):
+    return {colour: screen.count(shot, colour) for colour in colours}
 
 
 def main():

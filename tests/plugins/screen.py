@@ -9,8 +9,12 @@ import zlib
 
 def grab(display_env):
     """The whole screen as (width, height, rows of RGB bytes), via xwd."""
-    data = subprocess.run(["xwd", "-root", "-silent"], env=display_env, check=True,
-                          capture_output=True).stdout
+    return read_xwd(subprocess.run(["xwd", "-root", "-silent"], env=display_env, check=True,
+                                   capture_output=True).stdout)
+
+
+def read_xwd(data):
+    """An xwd dump as (width, height, rows of RGB bytes)."""
     (header_size, _version, _format, depth, width, height, _xoffset, byte_order, _unit, _unit_order,
      _pad, bits_per_pixel, line_bytes, _visual, red_mask, green_mask, blue_mask, _bits_rgb,
      _entries, ncolors, _ww, _wh, _wx, _wy, _border) = struct.unpack(">25I", data[:100])
