@@ -3,6 +3,7 @@
 #include "CodecGuids.h"
 #include "Module.h"
 #include "Platform.h"
+#include "SlimLock.h"
 #include "StreamRead.h"
 
 #include <new>
@@ -31,17 +32,6 @@ constexpr PROPERTYKEY kKeys[kPropertyCount] = {
 bool SameKey(const PROPERTYKEY& a, const PROPERTYKEY& b) {
     return SameGuid(a.fmtid, b.fmtid) && a.pid == b.pid;
 }
-
-class SharedHold {
-public:
-    explicit SharedHold(SRWLOCK& l) : lock_(l) { AcquireSRWLockShared(&lock_); }
-    ~SharedHold() { ReleaseSRWLockShared(&lock_); }
-    SharedHold(const SharedHold&) = delete;
-    SharedHold& operator=(const SharedHold&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
 
 // Small text builder into a fixed buffer: no allocation, no C runtime.
 struct Text {

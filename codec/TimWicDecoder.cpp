@@ -2,6 +2,7 @@
 
 #include "CodecGuids.h"
 #include "Module.h"
+#include "SlimLock.h"
 #include "StreamRead.h"
 #include "TimDecode.h"
 
@@ -12,29 +13,6 @@
 namespace codec {
 
 namespace {
-
-// Holds a slim lock for one scope, shared or exclusive.
-class SharedHold {
-public:
-    explicit SharedHold(SRWLOCK& l) : lock_(l) { AcquireSRWLockShared(&lock_); }
-    ~SharedHold() { ReleaseSRWLockShared(&lock_); }
-    SharedHold(const SharedHold&) = delete;
-    SharedHold& operator=(const SharedHold&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
-
-class ExclusiveHold {
-public:
-    explicit ExclusiveHold(SRWLOCK& l) : lock_(l) { AcquireSRWLockExclusive(&lock_); }
-    ~ExclusiveHold() { ReleaseSRWLockExclusive(&lock_); }
-    ExclusiveHold(const ExclusiveHold&) = delete;
-    ExclusiveHold& operator=(const ExclusiveHold&) = delete;
-
-private:
-    SRWLOCK& lock_;
-};
 
 // Reads the file; the frame, or the failure. Pixels are decoded only when
 // asked for, straight into the caller's buffer where they can be: fresh
