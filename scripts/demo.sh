@@ -12,11 +12,11 @@ scripts/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mi
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine64
 
 demo=$PWD/build/demo
-echo "=== Building TimThumbnailHandler.dll, TimThumbnailHandler32.dll, TimThumbnailSetup.exe and timthumb.exe ==="
+echo "=== Building the handler and codec DLLs (x64 and x86), TimThumbnailSetup.exe and timthumb.exe ==="
 # Both DLLs, as the release installs them (the 32-bit one serves 32-bit
 # programs' dialogs); the demo itself runs 64-bit programs only.
-cmake --preset windows -B "$demo/build" -DTIM_BUILD_TESTS=OFF -DTIM_BUILD_X86=ON >/dev/null
-cmake --build "$demo/build" --parallel 2 --target TimThumbnailHandler TimThumbnailSetup timthumb x86
+cmake --preset windows -B "$demo/build" -DTIM_BUILD_TESTS=OFF -DTIM_BUILD_X86=ON -DTIM_BUILD_ARM64=OFF >/dev/null
+cmake --build "$demo/build" --parallel 2 --target TimThumbnailHandler TimImageCodec TimThumbnailSetup timthumb x86
 bin=$demo/build/bin
 
 export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -33,7 +33,8 @@ mkdir -p "$WINEPREFIX"
 # administrator would put it there.
 installed="$WINEPREFIX/drive_c/Program Files/TIM Thumbnail Handler"
 mkdir -p "$installed"
-cp "$bin/TimThumbnailHandler.dll" "$bin/TimThumbnailHandler32.dll" "$bin/TimThumbnailSetup.exe" "$bin/timthumb.exe" "$installed/"
+cp "$bin/TimThumbnailHandler.dll" "$bin/TimThumbnailHandler32.dll" "$bin/TimImageCodec.dll" "$bin/TimImageCodec32.dll" \
+    "$bin/TimThumbnailSetup.exe" "$bin/timthumb.exe" "$installed/"
 echo "=== TimThumbnailSetup install --machine (from C:\Program Files\TIM Thumbnail Handler) ==="
 "$wine" "$installed/TimThumbnailSetup.exe" install --machine
 status=$("$wine" "$installed/TimThumbnailSetup.exe" status | tr -d '\r')
