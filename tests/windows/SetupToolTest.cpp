@@ -523,6 +523,7 @@ TEST(SetupToolCodec, PerUserInstallSaysWhatItLeavesOutAndWritesNothingForAllUser
     EXPECT_EQ(TakeSnapshot(HKEY_LOCAL_MACHINE), machine);
     EXPECT_EQ(RunProgram(program, {L"uninstall"}).exitCode, 0u);
     ClearCodecKeys();
+}
 
 // Which DLL goes in the 64-bit view, by the system's processor: the ARM64
 // build on ARM64 Windows (whose Explorer is an ARM64 process), the x64 one
