@@ -65,6 +65,13 @@ copy=$work/elsewhere/tim-thumbnailer
 mkdir -p "$copy"
 git ls-files -z --cached --others --exclude-standard |
     tar --null --ignore-failed-read -T - -cf - 2>/dev/null | tar -xf - -C "$copy"
+# The copy starts with this tree's ARM64 compiler, compile cache and root
+# tarball, which are caches and no input of the build: made afresh they take
+# many minutes.
+mkdir -p "$copy/build/arm64"
+for cached in build/arm64/zig-* build/arm64/root-*.tar.zst; do
+    [ -e "$cached" ] && cp -a "$cached" "$copy/build/arm64/"
+done
 (cd "$copy" && scripts/release.sh >"$work/release-elsewhere.log" 2>&1; echo $? >"$work/release-elsewhere.status") &
 second=$!
 
