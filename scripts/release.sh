@@ -55,6 +55,7 @@ run_windows() {
     rm -rf "$stage"
     mkdir -p "$stage" "$dist"
     cp "${programs[@]/#/$build/bin/}" "$stage/"
+    packaging/windows/pack.py pe-timestamp "$stage"/*Arm64.dll
     # Windows line ends for Notepad.
     sed 's/$/\r/' packaging/windows/README.txt >"$stage/README.txt"
     sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"

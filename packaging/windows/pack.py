@@ -6,6 +6,7 @@ the same inputs and SOURCE_DATE_EPOCH give the same bytes.
   pack.py zip OUT.zip FILE...          the files, flat, sorted, fixed times and modes
   pack.py msi-summary FILE.msi UUID    sets the package code and both dates of
                                        an MSI's summary information
+  pack.py pe-timestamp FILE...         sets each PE file's COFF time stamp
 
 Times come from SOURCE_DATE_EPOCH."""
 import os
@@ -80,11 +81,28 @@ def fix_summary(msi, package_code):
         ole.write_stream(name, bytes(data))
 
 
+def pe_timestamp(paths):
+    """Sets each PE file's COFF time stamp to SOURCE_DATE_EPOCH. GNU ld takes
+    it from there itself; the ARM64 build's linker (lld) writes the time of
+    the link, so two builds of the same commit would differ in these 4 bytes."""
+    stamp = struct.pack("<I", epoch() & 0xFFFFFFFF)
+    for path in paths:
+        with open(path, "r+b") as f:
+            data = f.read(0x400)
+            pe = struct.unpack_from("<I", data, 0x3C)[0]
+            if data[:2] != b"MZ" or data[pe:pe + 4] != b"PE\0\0":
+                sys.exit(f"pack.py: {path} is not a PE file")
+            f.seek(pe + 8)
+            f.write(stamp)
+
+
 def main(argv):
     if len(argv) == 2 and argv[0] == "uuid":
         make_uuid(argv[1])
     elif len(argv) >= 3 and argv[0] == "zip":
         make_zip(argv[1], argv[2:])
+    elif len(argv) >= 2 and argv[0] == "pe-timestamp":
+        pe_timestamp(argv[1:])
     elif len(argv) == 3 and argv[0] == "msi-summary":
         fix_summary(argv[1], argv[2])
     else:
