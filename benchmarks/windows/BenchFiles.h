@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <random>
+#include <string>
 
 namespace timbench {
 
@@ -44,6 +45,16 @@ inline Bytes RealisticTim(uint32_t mode, uint32_t width, uint32_t height, uint32
     Bytes clut;
     for (unsigned i = 0; i < entries; ++i) timtest::PutU16(clut, colour());
     return timtest::MakeTim(mode, Block{uint16_t(entries), 1, clut}, Block{uint16_t(rawWidth), uint16_t(height), data});
+}
+
+
+inline bool WriteWholeFile(const std::wstring& path, const Bytes& bytes) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
+    CloseHandle(h);
+    return ok;
 }
 
 }  // namespace timbench

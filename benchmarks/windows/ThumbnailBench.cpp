@@ -22,21 +22,13 @@
 
 using timbench::Now;
 using timbench::RealisticTim;
+using timbench::WriteWholeFile;
 using timtest::Block;
 using timtest::Bytes;
 
 namespace {
 
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-
-bool WriteWholeFile(const std::wstring& path, const Bytes& bytes) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
-    CloseHandle(h);
-    return ok;
-}
 
 // What any thumbnail of this file costs at the least.
 bool PlatformFloor(const wchar_t* path, LONG width, LONG height) {

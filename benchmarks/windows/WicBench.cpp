@@ -23,6 +23,7 @@
 
 using timbench::Now;
 using timbench::RealisticTim;
+using timbench::WriteWholeFile;
 using timtest::Block;
 using timtest::Bytes;
 
@@ -53,14 +54,6 @@ Bytes BmpOf(const Bytes& tim) {
     return out;
 }
 
-bool WriteFileBytes(const std::wstring& path, const Bytes& bytes) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size();
-    CloseHandle(h);
-    return ok;
-}
 
 // One whole road; false if any step fails or the decoder is not the expected one.
 bool Road(const std::wstring& path, const GUID& container, std::vector<uint32_t>& buffer) {
@@ -127,7 +120,7 @@ int wmain(int argc, wchar_t** argv) {
     for (const Format& f : formats) {
         const Bytes tim = RealisticTim(f.mode, 1024, 512, 1234 + f.mode);
         const std::wstring timPath = base + L".tim", bmpPath = base + L".bmp";
-        if (!WriteFileBytes(timPath, tim) || !WriteFileBytes(bmpPath, BmpOf(tim))) return 1;
+        if (!WriteWholeFile(timPath, tim) || !WriteWholeFile(bmpPath, BmpOf(tim))) return 1;
         // Warm both roads: the file cache and the decoders' DLLs.
         failures += !Road(timPath, GUID_ContainerFormatTim, buffer) + !Road(bmpPath, GUID_ContainerFormatBmp, buffer);
         std::vector<double> ours, bmp;

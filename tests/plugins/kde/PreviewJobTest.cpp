@@ -9,6 +9,7 @@
 // thumbnail cache).
 #include "BoxFilter.h"
 #include "Premultiply.h"
+#include "SamePixels.h"
 #include "SampleTims.h"
 #include "TimDecode.h"
 #include "TimFormat.h"
@@ -79,18 +80,6 @@ Previews RunPreviewJob(const QStringList& paths, int size) {
     return out;
 }
 
-::testing::AssertionResult SameImage(const QImage& got, const QImage& expected) {
-    if (got.size() != expected.size())
-        return ::testing::AssertionFailure() << "got " << got.width() << " x " << got.height() << ", expected "
-                                             << expected.width() << " x " << expected.height();
-    for (int y = 0; y < got.height(); ++y)
-        for (int x = 0; x < got.width(); ++x)
-            if (got.pixel(x, y) != expected.pixel(x, y))
-                return ::testing::AssertionFailure() << "pixel " << x << ", " << y << " is " << std::hex
-                                                     << got.pixel(x, y) << ", expected " << expected.pixel(x, y);
-    return ::testing::AssertionSuccess();
-}
-
 // A 300 x 200 16-bit image: red across, green down, a transparent corner.
 Bytes Wide16Bit() {
     Bytes pixels;
@@ -139,7 +128,7 @@ TEST(PreviewJob, SamplesAtBothSizesHaveTheHandlersPixels) {
             }
             ASSERT_TRUE(image != got.images.end()) << "no preview";
             EXPECT_EQ(image->second.size(), QSize(64, 64)) << "smaller images keep their size";
-            EXPECT_TRUE(SameImage(image->second, HandlersThumbnail(sample.bytes, uint32_t(size))));
+            EXPECT_TRUE(SamePixels(image->second, HandlersThumbnail(sample.bytes, uint32_t(size))));
             // Straight and premultiplied agree: every alpha is 0 or 255.
             for (const auto& k : sample.known)
                 EXPECT_EQ(image->second.pixel(int(k.x), int(k.y)), k.argb) << "at " << k.x << ", " << k.y;
@@ -147,7 +136,7 @@ TEST(PreviewJob, SamplesAtBothSizesHaveTheHandlersPixels) {
         const auto wide = got.images.find("wide-16bit.tim");
         ASSERT_TRUE(wide != got.images.end()) << "no preview of the larger image";
         EXPECT_EQ(wide->second.size(), wideAt.at(size));
-        EXPECT_TRUE(SameImage(wide->second, HandlersThumbnail(files["wide-16bit.tim"], uint32_t(size))));
+        EXPECT_TRUE(SamePixels(wide->second, HandlersThumbnail(files["wide-16bit.tim"], uint32_t(size))));
         EXPECT_EQ(qAlpha(wide->second.pixel(0, 0)), 0) << "the transparent corner";
     }
 }
