@@ -525,22 +525,25 @@ TEST(SetupToolCodec, PerUserInstallSaysWhatItLeavesOutAndWritesNothingForAllUser
     ClearCodecKeys();
 }
 
-// Which DLL goes in the 64-bit view, by the system's processor: the ARM64
-// build on ARM64 Windows (whose Explorer is an ARM64 process), the x64 one
-// elsewhere; the 32-bit view keeps the x86 build on both.
+// Which DLLs go in the 64-bit view, by the system's processor: the ARM64
+// builds on ARM64 Windows (whose Explorer is an ARM64 process), the x64 ones
+// elsewhere; the 32-bit view keeps the x86 builds on both.
 TEST(SetupToolNativeMachine, TheArm64BuildTakesThe64BitViewOnArm64Only) {
     const struct {
         USHORT machine;
         const wchar_t* dll;
+        const wchar_t* codec;
     } cases[] = {
-        {IMAGE_FILE_MACHINE_AMD64, L"TimThumbnailHandler.dll"},
-        {IMAGE_FILE_MACHINE_ARM64, L"TimThumbnailHandlerArm64.dll"},
-        {IMAGE_FILE_MACHINE_UNKNOWN, L"TimThumbnailHandler.dll"},
+        {IMAGE_FILE_MACHINE_AMD64, L"TimThumbnailHandler.dll", L"TimImageCodec.dll"},
+        {IMAGE_FILE_MACHINE_ARM64, L"TimThumbnailHandlerArm64.dll", L"TimImageCodecArm64.dll"},
+        {IMAGE_FILE_MACHINE_UNKNOWN, L"TimThumbnailHandler.dll", L"TimImageCodec.dll"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(std::wstring(Build64For(c.machine).dllName), c.dll) << c.machine;
+        EXPECT_EQ(std::wstring(Build64For(c.machine).codecDllName), c.codec) << c.machine;
         EXPECT_EQ(Build64For(c.machine).view, REGSAM(KEY_WOW64_64KEY)) << c.machine;
     }
+    EXPECT_EQ(std::wstring(kBuild32.codecDllName), L"TimImageCodec32.dll");
     EXPECT_EQ(kBuild32.view, REGSAM(KEY_WOW64_32KEY));
     // Wine here is x64 Wine: the tool's own look-up must say so.
     EXPECT_EQ(NativeMachine(), IMAGE_FILE_MACHINE_AMD64);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-// Registers `dllPath` (the 64-bit TimImageCodec.dll) and, unless empty,
+// Registers `dllPath` (the codec of the 64-bit view's build) and, unless empty,
 // `dll32Path` in the 32-bit view. Writes only values that differ; a value
 // that held something else (another program's property handler, .tim's
 // content type) is remembered for uninstall to put back. .tim's default value

@@ -1,5 +1,6 @@
 #pragma once
 // What TimThumbnailSetup writes, removes and reports, for one registry scope.
+#include "CodecGuids.h"
 #include "Guids.h"
 
 #include <windows.h>
@@ -9,15 +10,17 @@
 
 enum class Scope { User, Machine };
 
-// The two builds of the handler. A process reads the class from the registry
-// view of its own bitness; the .tim entries are shared by both views.
+// The two builds of the handler, each with the image codec built for the same
+// processor. A process reads the classes from the registry view of its own
+// bitness; the .tim entries are shared by both views.
 struct HandlerBuild {
     const wchar_t* dllName;
+    const wchar_t* codecDllName;
     REGSAM view;
     const wchar_t* viewName;  // said after the keys of the 32-bit view only
 };
-inline constexpr HandlerBuild kBuild64 = {TIM_DLL_NAME_64, KEY_WOW64_64KEY, L""};
-inline constexpr HandlerBuild kBuild32 = {TIM_DLL_NAME_32, KEY_WOW64_32KEY, L" (32-bit view)"};
+inline constexpr HandlerBuild kBuild64 = {TIM_DLL_NAME_64, TIM_CODEC_DLL_NAME_64, KEY_WOW64_64KEY, L""};
+inline constexpr HandlerBuild kBuild32 = {TIM_DLL_NAME_32, TIM_CODEC_DLL_NAME_32, KEY_WOW64_32KEY, L" (32-bit view)"};
 inline constexpr const HandlerBuild* kBuilds[] = {&kBuild64, &kBuild32};
 
 // ARM64 Windows: Explorer and every native program there are ARM64
@@ -25,9 +28,9 @@ inline constexpr const HandlerBuild* kBuilds[] = {&kBuild64, &kBuild32};
 // view. x64 programs, emulated there, read that same view and so find a DLL
 // they cannot load: their dialogs keep plain icons. x86 programs run under
 // WOW64 as on x64 Windows and read the 32-bit view, which keeps the x86 DLL.
-inline constexpr HandlerBuild kBuildArm64 = {TIM_DLL_NAME_ARM64, KEY_WOW64_64KEY, L""};
+inline constexpr HandlerBuild kBuildArm64 = {TIM_DLL_NAME_ARM64, TIM_CODEC_DLL_NAME_ARM64, KEY_WOW64_64KEY, L""};
 
-// The build registered in the 64-bit view on a system whose processor is
+// The build (handler and codec) registered in the 64-bit view on a system whose processor is
 // `nativeMachine` (an IMAGE_FILE_MACHINE_ value, as IsWow64Process2 gives it).
 constexpr const HandlerBuild& Build64For(USHORT nativeMachine) {
     return nativeMachine == IMAGE_FILE_MACHINE_ARM64 ? kBuildArm64 : kBuild64;

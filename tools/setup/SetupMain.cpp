@@ -100,7 +100,7 @@ std::wstring BesideThisProgram(const HandlerBuild& build) {
 // recorded as its own and go once both are uninstalled.
 bool InstallCodecBeside(Scope scope, RegistrationResult& codec, std::vector<std::wstring>& notes) {
     const std::wstring folder = console::FolderOf(console::ProgramPath()) + L"\\";
-    const std::wstring dll = folder + TIM_CODEC_DLL_NAME_64;
+    const std::wstring dll = folder + Build64For(NativeMachine()).codecDllName;
     if (scope == Scope::User) {
         notes.push_back(L"  Not registered for the current user: the image codec (Photos, Paint and other programs "
                         L"opening .tim files) and the Details pane's image properties. Windows' imaging component "
@@ -112,7 +112,7 @@ bool InstallCodecBeside(Scope scope, RegistrationResult& codec, std::vector<std:
                         L".tim files.");
         return true;
     }
-    const std::wstring dll32 = folder + TIM_CODEC_DLL_NAME_32;
+    const std::wstring dll32 = folder + kBuild32.codecDllName;
     codec = InstallCodec(dll, FileExists(dll32) ? dll32 : std::wstring());
     return codec.status == ERROR_SUCCESS;
 }

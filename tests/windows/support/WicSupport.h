@@ -24,11 +24,13 @@ namespace wintest {
 class CodecRegistrationEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
+        // The builds the setup tool picks for this system's processor.
         const std::wstring folder = ProgramFolder() + L"\\";
-        const std::wstring dll32 = folder + TIM_CODEC_DLL_NAME_32;
+        const std::wstring dll32 = folder + kBuild32.codecDllName;
         const bool has32 = GetFileAttributesW(dll32.c_str()) != INVALID_FILE_ATTRIBUTES;
         UninstallCodec();  // whatever a failed earlier run left
-        const RegistrationResult r = InstallCodec(folder + TIM_CODEC_DLL_NAME_64, has32 ? dll32 : std::wstring());
+        const RegistrationResult r =
+            InstallCodec(folder + Build64For(NativeMachine()).codecDllName, has32 ? dll32 : std::wstring());
         ASSERT_EQ(r.status, ERROR_SUCCESS) << "cannot register the codec";
     }
     void TearDown() override { EXPECT_EQ(UninstallCodec().status, ERROR_SUCCESS); }
