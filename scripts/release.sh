@@ -2,7 +2,7 @@
 # The release: installs what is missing, builds the Windows programs in release
 # form into build/release/ (no test or benchmark programs) and writes dist/:
 #   TimThumbnailHandler-<version>-win64.msi   Windows Installer package (wixl)
-#   TimThumbnailHandler-<version>-win64.zip   the programs and the DLLs (x64, x86, ARM64), README.txt, LICENSE.txt
+#   TimThumbnailHandler-<version>-win64.zip   the programs and the DLLs (each in x64, x86, ARM64), README.txt, LICENSE.txt
 #   tim-thumbnailer_<version>_amd64.deb       tim2png with its thumbnailer entry, manual page and MIME type
 #   gdk-pixbuf-loader-tim_<version>_amd64.deb and the other plug-in packages (scripts/deb.sh)
 #   SHA256SUMS                                 covering every file above
@@ -42,7 +42,7 @@ run_windows() {
     # Linked anew every time: the time stamp is no input the build tracks, so
     # an earlier build's programs would keep an earlier commit's time.
     local programs=(TimThumbnailHandler.dll TimThumbnailHandler32.dll TimThumbnailHandlerArm64.dll
-        TimImageCodec.dll TimImageCodec32.dll TimThumbnailSetup.exe timthumb.exe)
+        TimImageCodec.dll TimImageCodec32.dll TimImageCodecArm64.dll TimThumbnailSetup.exe timthumb.exe)
     rm -f "${programs[@]/#/$build/bin/}"
     # x86: the 32-bit half, for the Open and Save dialogs of 32-bit programs.
     # arm64: the ARM64 half, for Explorer on ARM64 Windows.

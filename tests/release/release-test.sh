@@ -183,13 +183,16 @@ check "... and install --machine" "$wine" "$machine_dir/TimThumbnailSetup.exe" i
 export_codec codec-by-tool
 check "the codec's registry holds exactly what TimThumbnailSetup install --machine writes" \
     cmp -s "$work/codec-by-msi.reg" "$work/codec-by-tool.reg"
-# The ARM64 DLL ships in the same package (for ARM64 Windows), but an x64
-# system's 64-bit view names the x64 one.
+# The ARM64 DLLs ship in the same package (for ARM64 Windows), but an x64
+# system's 64-bit view names the x64 ones.
 arm64_machine() { [ "$(od -An -tx1 -j "$(($(od -An -tu4 -j60 -N4 "$1") + 4))" -N2 "$1" | tr -d ' ')" = 64aa ]; }
-check "the ARM64 DLL is installed, built for ARM64" arm64_machine "$machine_dir/TimThumbnailHandlerArm64.dll"
-check "the zip carries the ARM64 DLL" python3 -c 'import sys, zipfile
-sys.exit(not any(n.endswith("TimThumbnailHandlerArm64.dll") for n in zipfile.ZipFile(sys.argv[1]).namelist()))' "$root"/dist/*-win64.zip
-check "the x64 DLL, not the ARM64 one, takes the 64-bit view on x64" sh -c '! grep -q "Arm64" "$1"' sh "$work/machine.reg"
+for dll in TimThumbnailHandlerArm64.dll TimImageCodecArm64.dll; do
+    check "$dll is installed, built for ARM64" arm64_machine "$machine_dir/$dll"
+    check "... and in the zip" python3 -c 'import sys, zipfile
+sys.exit(not any(n.endswith(sys.argv[2]) for n in zipfile.ZipFile(sys.argv[1]).namelist()))' "$root"/dist/*-win64.zip "$dll"
+done
+check "the x64 DLLs, not the ARM64 ones, take the 64-bit view on x64" sh -c '! grep -q "Arm64" "$1" "$2"' sh \
+    "$work/machine.reg" "$work/codec-by-tool.reg"
 mkdir -p "$work/thumbnails"
 rendered=0 refused=0 wrong=0
 for tim in samples/*.tim; do
