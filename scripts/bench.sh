@@ -45,7 +45,8 @@ deps_windows() {
 # The whole thumbnail call through each DLL under Wine, next to the platform
 # floor (open, map, a DIB section of the same size filled with memset): the
 # 64-bit build, then the 32-bit and ARM64 ones adding their rows to the same
-# table. The ARM64 rows run under qemu-aarch64 (scripts/arm64-env.sh), are
+# table. The ARM64 rows run under qemu-aarch64 (scripts/arm64-env.sh), and the
+# 32-bit ones under qemu-i386 where the kernel cannot start them: those are
 # marked as emulated and have no target. The Google Benchmark options are not
 # for this step.
 run_windows() {
@@ -62,9 +63,13 @@ run_windows() {
     [ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] || rm -rf "$WINEPREFIX"
     scripts/wine-run.sh wineboot --init >/dev/null 2>&1 || true  # first start makes the prefix
     scripts/wine-run.sh build/windows/bin/thumbnail_bench.exe
-    scripts/wine-run.sh build/windows/bin/thumbnail_bench32.exe --rows
+    # Where the kernel cannot start 32-bit programs, qemu-i386 runs them
+    # (scripts/wine32.sh) and their rows are marked and have no target.
+    local x86_flags=(--rows)
+    grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && x86_flags+=(--emulated)
+    scripts/wine-run.sh build/windows/bin/thumbnail_bench32.exe "${x86_flags[@]}"
     scripts/wine-arm64.sh wineboot --init >/dev/null 2>&1 || true
-    scripts/wine-arm64.sh build/windows/bin/thumbnail_benchArm64.exe --rows
+    scripts/wine-arm64.sh build/windows/bin/thumbnail_benchArm64.exe --rows --emulated
 }
 
 deps_wic() {
