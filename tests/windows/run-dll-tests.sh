@@ -1,8 +1,9 @@
 #!/bin/sh
 # Runs the DLL-level suites of the 32-bit or the ARM64 DLLs (dll_tests, or
-# the codec's codec_tests) under Wine, as a few processes started together, and passes only if every one of them
-# printed GoogleTest's PASSED line and no FAILED line: an emulated process
-# that crashes can still end with exit code 0.
+# the codec's codec_tests) under Wine, as a few processes started together,
+# and passes only if every one of them printed GoogleTest's PASSED line and
+# no FAILED line: an emulated process that crashes can still end with exit
+# code 0.
 # Usage: run-dll-tests.sh WINE_RUNNER PROGRAM
 #
 # Where qemu-i386 runs 32-bit programs (see scripts/wine32.sh), two threads of
@@ -38,7 +39,7 @@ case $program in
 *)
     if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
         emulated=":DllThreads.*:GuardedViewRead.OnlyReadFaults*:GuardedViewRead.AFaultPast*:StackProtector.*"
-        echo "32-bit programs run under qemu-i386: threads and real faults left out"
+        echo "32-bit programs run under qemu-i386: threads and real faults left out where the suite has them"
     fi
     ;;
 esac
@@ -48,9 +49,9 @@ trap 'rm -rf "$out"' EXIT
 n=0
 # Under the emulator a process can also hang for good inside Wine: it is
 # stopped after ten minutes, which normal runs stay far below.
-run() {
-    if [ -n "$emulated" ]; then timeout 600 "$runner" "$program" --gtest_filter="$1"; else "$runner" "$program" --gtest_filter="$1"; fi
-}
+limit=""
+[ -n "$emulated" ] && limit="timeout 600"
+run() { $limit "$runner" "$program" --gtest_filter="$1"; }
 set -f  # the filters are GoogleTest's patterns, not the shell's
 for filter in $parts; do
     case $filter in -*) filter=$filter$emulated ;; esac
