@@ -5,8 +5,8 @@
 #     registry's package, and its compile cache (ZIG_GLOBAL_CACHE_DIR);
 #   - an arm64 Debian root with Debian's arm64 Wine 8.0, run through
 #     qemu-aarch64 registered with binfmt_misc (root needed), kept as a
-#     tarball keyed on the suite and the package list.
-# Prints nothing but progress; scripts/arm64-run.sh runs a program in the root.
+#     tarball (scripts/debian-root.sh).
+# Prints nothing but progress; scripts/wine-arm64.sh runs a program in the root.
 # Usage: scripts/arm64-env.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -57,36 +57,5 @@ if ! grep -q '^flags:.*F' "$binfmt/qemu-aarch64"; then
 fi
 
 # --- The arm64 Debian root with Wine ---------------------------------------
-suite=bookworm
-packages="wine wine64"
-key="$(printf '%s %s %s' "$suite" "$packages" v1 | sha256sum | cut -c1-12)"
-tarball="$cache/root-$suite-$key.tar.zst"
-root="$cache/root"
-
-if [ ! -f "$tarball" ]; then
-    echo "Making the arm64 $suite root with $packages (a few minutes, once)"
-    work="$cache/root-build"
-    $sudo rm -rf "$work"
-    $sudo debootstrap --arch=arm64 --foreign --variant=minbase "$suite" "$work" http://deb.debian.org/debian >/dev/null
-    # In a mount namespace of its own, so that the /proc it mounts goes with it.
-    $sudo unshare --mount --propagation private chroot "$work" /debootstrap/debootstrap --second-stage >/dev/null
-    scripts/arm64-run.sh --root "$work" /usr/bin/env DEBIAN_FRONTEND=noninteractive sh -c \
-        "apt-get update -qq && apt-get install -y -qq --no-install-recommends $packages >/dev/null && apt-get clean && rm -rf /var/lib/apt/lists/*"
-    $sudo tar --numeric-owner --one-file-system -C "$work" -cf - . | zstd -q -T2 -o "$tarball.tmp"
-    mv "$tarball.tmp" "$tarball"
-    for old in "$cache"/root-*.tar.zst; do
-        [ "$old" = "$tarball" ] || rm -f "$old"
-    done
-    $sudo rm -rf "$root"
-    $sudo mv "$work" "$root"
-    echo "$key" | $sudo tee "$root/.tim-key" >/dev/null
-fi
-
-if [ "$(cat "$root/.tim-key" 2>/dev/null)" != "$key" ]; then
-    echo "Unpacking the cached arm64 root"
-    $sudo rm -rf "$root"
-    mkdir -p "$root"
-    zstd -q -dc "$tarball" | $sudo tar --numeric-owner -C "$root" -xf -
-    echo "$key" | $sudo tee "$root/.tim-key" >/dev/null
-fi
+scripts/debian-root.sh arm64 "$cache" "wine wine64"
 echo "ARM64 toolchain and root ready in $here/$cache"

@@ -36,9 +36,9 @@ run_native() {
 }
 
 deps_windows() {
-    scripts/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest \
+    scripts/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest \
         g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-    scripts/wine32.sh
+    scripts/wine-env.sh
     scripts/arm64-env.sh
 }
 
@@ -58,13 +58,11 @@ run_windows() {
     echo "=== thumbnail call through the DLL under Wine ==="
     export WINEPREFIX="$PWD/build/windows/bench-prefix" WINEDEBUG=-all
     export TIM_ARM64_WINEPREFIX="$PWD/build/windows/bench-prefix-arm64"
-    trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; scripts/wine-arm64.sh wineserver -k 2>/dev/null || true' EXIT
-    # A prefix made before 32-bit programs could run never gets their system.
-    [ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] || rm -rf "$WINEPREFIX"
+    trap 'scripts/wine-run.sh wineserver -k 2>/dev/null || true; scripts/wine-arm64.sh wineserver -k 2>/dev/null || true' EXIT
     scripts/wine-run.sh wineboot --init >/dev/null 2>&1 || true  # first start makes the prefix
     scripts/wine-run.sh build/windows/bin/thumbnail_bench.exe
     # Where the kernel cannot start 32-bit programs, qemu-i386 runs them
-    # (scripts/wine32.sh) and their rows are marked and have no target.
+    # (scripts/wine-env.sh) and their rows are marked and have no target.
     local x86_flags=(--rows)
     grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && x86_flags+=(--emulated)
     scripts/wine-run.sh build/windows/bin/thumbnail_bench32.exe "${x86_flags[@]}"
@@ -88,8 +86,7 @@ run_wic() {
     echo
     echo "=== WIC road under Wine: TIM codec against Wine's BMP decoder ==="
     export WINEPREFIX="$PWD/build/windows/bench-prefix" WINEDEBUG=-all
-    trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
-    [ -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] || rm -rf "$WINEPREFIX"
+    trap 'scripts/wine-run.sh wineserver -k 2>/dev/null || true' EXIT
     scripts/wine-run.sh wineboot --init >/dev/null 2>&1 || true
     scripts/wine-run.sh build/windows/bin/wic_bench.exe
 }

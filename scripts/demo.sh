@@ -9,7 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-    g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine64
+    g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+scripts/wine-env.sh
 
 demo=$PWD/build/demo
 echo "=== Building the handler and codec DLLs (x64 and x86), TimThumbnailSetup.exe and timthumb.exe ==="
@@ -19,12 +20,10 @@ cmake --preset windows -B "$demo/build" -DTIM_BUILD_TESTS=OFF -DTIM_BUILD_X86=ON
 cmake --build "$demo/build" --parallel 2 --target TimThumbnailHandler TimImageCodec TimThumbnailSetup timthumb x86
 bin=$demo/build/bin
 
-export WINEPREFIX=$demo/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# The C locale, as in scripts/wine-run.sh: 32-bit Wine under qemu-i386 needs it.
-export LC_ALL=C
-wine=/usr/lib/wine/wine64
+export WINEPREFIX=$demo/wineprefix
+wine=$PWD/scripts/wine-run.sh
 # Nothing of Wine outlives the demo.
-trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+trap '"$wine" wineserver -k 2>/dev/null || true' EXIT
 echo "=== Wine prefix $WINEPREFIX ==="
 mkdir -p "$WINEPREFIX"
 "$wine" wineboot --init >"$demo/wineboot.log" 2>&1 || { cat "$demo/wineboot.log" >&2; exit 1; }

@@ -1,72 +1,105 @@
 #!/usr/bin/env bash
-# The project's one test command: installs what is missing, then configures,
-# builds and runs every test suite: the decoder and tim2png natively (g++,
-# sanitizers, clang), the DLLs cross-built for Windows (x64, x86, ARM64) with
-# their tests under Wine, the Debian packages checked by lintian and installed,
-# driven by the desktops' own clients, and the Windows release packages.
-set -euo pipefail
+# The project's one test command. Setup (scripts/setup.sh: every install, the
+# Wine and arm64 roots, the Wine prefixes), then every layer:
+#   native, sanitize, clang  the decoder, tim2png and their tests (g++, the
+#                            sanitizers, clang)
+#   windows                  the DLLs cross-built for x64, x86 and ARM64, their
+#                            tests under Wine
+#   packages                 every Debian package built and checked by lintian
+#   desktop                  GNOME's thumbnail factory, GdkPixbuf and Eye of
+#                            GNOME with the packages installed
+#   plugins                  the Qt and KIO plug-ins under the sanitizers, then
+#                            their packages in Qt, KIO, Dolphin and Gwenview
+#   release                  the release built twice and compared, its MSI
+#                            installed and used under Wine
+#   fuzz                     a one-minute fuzz run over the decoding road
+# --quick, for the edit loop: setup, the native layers and the x64 Windows
+# suites (windows-x64).
+# Every step runs even after an earlier one failed; the command ends with a
+# table of the steps, their times and results, and exits non-zero if any
+# failed. Each step's output also goes to build/test-logs/STEP.log.
+# Usage: scripts/test.sh [--quick]
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
-# libbenchmark-dev: the benchmarks are built (not run) with the tests so
-# that they keep compiling. libpng-dev: tim2png. The desktop step needs
-# GNOME's thumbnail factory with Debian's Python bindings, the sandbox it runs
-# thumbnailers in, and the MIME database; the packages' step lintian and
-# man (the manual page's check), the gdk-pixbuf loader its headers, and Eye
-# of GNOME's screenshot Xvfb and xwd; the Qt and KDE
-# plug-ins' step Qt 5 and 6, KIO with its thumbnail worker (kio-extras),
-# Dolphin, Gwenview and xwd for their screenshots; the 32-bit DLL the i686
-# compiler.
-scripts/install-deps.sh cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev libpng-dev \
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 \
-    g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-    gir1.2-gnomedesktop-3.0 python3-gi bubblewrap shared-mime-info \
-    python3 man-db lintian libgdk-pixbuf-2.0-dev eog xvfb xauth \
-    qtbase5-dev qt6-base-dev libkf5kio-dev extra-cmake-modules kio-extras dolphin gwenview x11-apps
-# The 32-bit DLL's tests need 32-bit Wine, and on some kernels an emulator.
-scripts/wine32.sh
-# The ARM64 DLL needs Zig, and its tests an arm64 root with Wine under
-# qemu-aarch64; both are cached under build/arm64/.
-scripts/arm64-env.sh
+quick=0
+case "${1:-}" in
+--quick) quick=1 ;;
+"") ;;
+*) echo "usage: scripts/test.sh [--quick]" >&2; exit 2 ;;
+esac
 
-for preset in native sanitize clang windows; do
-    echo "=== $preset ==="
-    cmake --workflow --preset "$preset"
+logs=build/test-logs
+mkdir -p "$logs"
+names=() results=() seconds=()
+step() {  # step NAME COMMAND...
+    local name=$1 start status
+    shift
+    echo "=== $name ==="
+    start=$(date +%s)
+    "$@" 2>&1 | tee "$logs/$name.log"
+    status=${PIPESTATUS[0]}
+    names+=("$name")
+    seconds+=($(($(date +%s) - start)))
+    if [ "$status" -eq 0 ]; then results+=(passed); else results+=("failed ($status)"); fi
+}
+
+# The Debian packages of this tree, built once for every step that installs them.
+dist=build/deb/test-dist
+deb_of() { ls "$dist/$1"_*.deb; }
+packages() {
+    rm -rf "$dist"
+    local debs
+    debs=$(scripts/deb.sh "$dist") || return 1
+    mapfile -t debs <<<"$debs"
+    tests/desktop/lintian.sh "${debs[@]}"
+}
+# tim-thumbnailer installed for real, GNOME's thumbnail factory asked for
+# thumbnails; the gdk-pixbuf loader's package: samples and fuzz seeds through
+# GdkPixbuf whole and in chunks, the caches after install and removal; Eye of
+# GNOME under xvfb-run, without and with the packages (screenshots stay in
+# build/desktop/). Each test removes what it installed.
+desktop() {
+    deb_of tim-thumbnailer >/dev/null || { echo "no packages: the packages step failed"; return 1; }
+    local status=0
+    /usr/bin/python3 tests/desktop/thumbnail_factory_test.py "$(deb_of tim-thumbnailer)" || status=1
+    /usr/bin/python3 tests/desktop/pixbuf_loader_test.py "$(deb_of tim-thumbnailer)" "$(deb_of gdk-pixbuf-loader-tim)" || status=1
+    /usr/bin/python3 tests/desktop/eog_screenshot_test.py "$(deb_of tim-thumbnailer)" "$(deb_of gdk-pixbuf-loader-tim)" || status=1
+    return $status
+}
+# Built under the sanitizers and swept with hostile files through
+# QImageReader; then the packages installed and their real clients driven
+# headless (QImageReader for Qt 5 and 6, KIO::PreviewJob as Dolphin calls it,
+# Dolphin and Gwenview screenshotted under xvfb-run), and removed.
+plugins() {
+    deb_of tim-thumbnailer >/dev/null || { echo "no packages: the packages step failed"; return 1; }
+    cmake --workflow --preset plugins &&
+        /usr/bin/python3 tests/plugins/plugin_clients_test.py build/plugins build/plugins/screenshots \
+            "$(deb_of tim-thumbnailer)" "$(deb_of qt5-image-formats-plugin-tim)" \
+            "$(deb_of qt6-image-formats-plugin-tim)" "$(deb_of kio-thumbnailer-tim)"
+}
+
+step setup scripts/setup.sh
+for preset in native sanitize clang; do
+    step "$preset" cmake --workflow --preset "$preset"
 done
+if [ $quick -eq 1 ]; then
+    step windows-x64 cmake --workflow --preset windows-x64
+else
+    step windows cmake --workflow --preset windows
+    step packages packages
+    step desktop desktop
+    step plugins plugins
+    step release tests/release/release-test.sh
+    step fuzz scripts/fuzz.sh 60
+fi
 
-# Every Debian package built and checked by lintian; tim-thumbnailer
-# installed for real, GNOME's thumbnail factory asked for thumbnails, the
-# package removed again.
-echo "=== desktop ==="
-rm -rf build/deb/test-dist
-debs=$(scripts/deb.sh build/deb/test-dist)
-mapfile -t debs <<<"$debs"
-deb_of() { printf '%s\n' "${debs[@]}" | grep "/$1_[^/]*\.deb$"; }
-tests/desktop/lintian.sh "${debs[@]}"
-/usr/bin/python3 tests/desktop/thumbnail_factory_test.py "$(deb_of tim-thumbnailer)"
-# Eye of GNOME's road: the gdk-pixbuf loader's package installed, samples and
-# fuzz seeds opened through GdkPixbuf whole and in chunks, the caches checked
-# after install and removal.
-/usr/bin/python3 tests/desktop/pixbuf_loader_test.py "$(deb_of tim-thumbnailer)" "$(deb_of gdk-pixbuf-loader-tim)"
-# Eye of GNOME under xvfb-run opening a sample, without and with the
-# packages; the screenshots stay in build/desktop/.
-/usr/bin/python3 tests/desktop/eog_screenshot_test.py "$(deb_of tim-thumbnailer)" "$(deb_of gdk-pixbuf-loader-tim)"
-
-# The Qt image plugins and the KIO thumbnailer: built here under the
-# sanitizers and swept with hostile files through QImageReader; then their
-# packages installed and their real clients driven headless (QImageReader for
-# Qt 5 and 6, KIO::PreviewJob as Dolphin calls it, Dolphin and Gwenview
-# screenshotted under xvfb-run, with the packages and without), and removed.
-echo "=== plugins ==="
-cmake --workflow --preset plugins
-/usr/bin/python3 tests/plugins/plugin_clients_test.py build/plugins build/plugins/screenshots \
-    "$(deb_of tim-thumbnailer)" "$(deb_of qt5-image-formats-plugin-tim)" \
-    "$(deb_of qt6-image-formats-plugin-tim)" "$(deb_of kio-thumbnailer-tim)"
-
-# The release (scripts/release.sh) built twice and compared, and its MSI
-# installed, used and removed under Wine.
-echo "=== release ==="
-tests/release/release-test.sh
-
-# A bounded fuzz run (about a minute) over the whole decoding road.
-echo "=== fuzz ==="
-scripts/fuzz.sh 60
+passed=0 failed=0
+echo
+printf '%-12s %8s  %s\n' step seconds result
+for i in "${!names[@]}"; do
+    printf '%-12s %8s  %s\n' "${names[$i]}" "${seconds[$i]}" "${results[$i]}"
+    if [ "${results[$i]}" = passed ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+done
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]

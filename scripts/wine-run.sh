@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine in a prefix of its own. The prefix is
-# $WINEPREFIX when set, otherwise build/windows/wineprefix in this checkout.
-# The first start creates the prefix, which takes a few seconds.
+# Runs a Windows program (x64 or x86) under the Wine of scripts/wine-env.sh's
+# root ($TIM_WINE_ROOT names another, as scripts/wine-arm64.sh does), in a
+# prefix of its own: $WINEPREFIX when set, otherwise
+# build/windows/wineprefix in this checkout. The first start creates the
+# prefix, which takes a few seconds. `scripts/wine-run.sh wineserver -k`
+# stops the prefix's server.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 export WINEPREFIX="${WINEPREFIX:-$here/build/windows/wineprefix}"
@@ -13,4 +16,9 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"  # no Mono/Gecko 
 # nothing.
 export LC_ALL=C
 mkdir -p "$WINEPREFIX"
-exec /usr/lib/wine/wine64 "$@"
+program=/usr/lib/wine/wine64
+if [ "${1:-}" = wineserver ]; then
+    program=/usr/lib/wine/wineserver
+    shift
+fi
+exec "$here/scripts/root-run.sh" "${TIM_WINE_ROOT:-$here/build/wine/root}" "$program" "$@"

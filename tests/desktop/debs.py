@@ -1,7 +1,6 @@
 """Installing and removing the project's Debian packages around a desktop
-test, as a user would: with apt-get, which waits for another apt or dpkg run
-to let go of its lock, and installs the packages' dependencies on the way
-(--no-install-recommends, like every install of this project).
+test, with dpkg: their dependencies are installed by scripts/setup.sh, so
+that no test step needs the package mirror.
 
     with installed(["dist/tim-thumbnailer_1.0.0_amd64.deb", ...]):
         ... the clients see the packages ...
@@ -14,7 +13,7 @@ import os
 import subprocess
 
 SUDO = [] if os.geteuid() == 0 else ["sudo"]
-APT = SUDO + ["apt-get", "-y", "-q", "--no-install-recommends", "-o", "DPkg::Lock::Timeout=900"]
+DPKG = SUDO + ["dpkg"]
 ENV = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
 
 
@@ -29,14 +28,14 @@ def is_installed(package):
 
 
 def install(debs):
-    # --reinstall: a build of the version already installed replaces it too.
-    subprocess.run(APT + ["install", "--reinstall"] + [os.path.abspath(d) for d in debs], check=True, env=ENV,
+    # A build of the version already installed replaces it too.
+    subprocess.run(DPKG + ["--install"] + [os.path.abspath(d) for d in debs], check=True, env=ENV,
                    stdout=subprocess.DEVNULL)
 
 
 def purge(packages):
     if packages:
-        subprocess.run(APT + ["purge"] + list(packages), check=True, env=ENV, stdout=subprocess.DEVNULL)
+        subprocess.run(DPKG + ["--purge"] + list(packages), check=True, env=ENV, stdout=subprocess.DEVNULL)
 
 
 @contextlib.contextmanager

@@ -19,11 +19,9 @@ mkdir -p "$work"
 : "${SOURCE_DATE_EPOCH:=$(git log -1 --format=%ct)}"
 export SOURCE_DATE_EPOCH
 
-export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# The C locale, as in scripts/wine-run.sh: 32-bit Wine under qemu-i386 needs it.
-export LC_ALL=C
-wine=/usr/lib/wine/wine64
-trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+export WINEPREFIX=$work/wineprefix
+wine=$root/scripts/wine-run.sh
+trap '"$wine" wineserver -k 2>/dev/null || true' EXIT
 # The prefix is a copy of the one the Windows tests made, when there is one
 # (making one takes minutes where 32-bit Wine runs under emulation), or else
 # made while the release builds. wineboot returns while parts of the setup
@@ -31,10 +29,10 @@ trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
 # in the prefix has.
 template=$root/build/windows/wineprefix
 if [ -f "$template/system.reg" ]; then
-    { WINEPREFIX=$template /usr/lib/wine/wineserver -w; cp -a "$template" "$WINEPREFIX"; } >"$work/wineboot.log" 2>&1 &
+    { WINEPREFIX=$template "$wine" wineserver -w; cp -a "$template" "$WINEPREFIX"; } >"$work/wineboot.log" 2>&1 &
 else
     mkdir -p "$WINEPREFIX"
-    { "$wine" wineboot --init && /usr/lib/wine/wineserver -w; } >"$work/wineboot.log" 2>&1 &
+    { "$wine" wineboot --init && "$wine" wineserver -w; } >"$work/wineboot.log" 2>&1 &
 fi
 boot=$!
 

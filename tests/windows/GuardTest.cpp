@@ -60,7 +60,7 @@ namespace {
 
 // A fault raised in software with the record the system gives a hardware one:
 // the same dispatch through the guard's handler, also where an emulated
-// 32-bit Wine cannot report real faults (see scripts/wine32.sh).
+// 32-bit Wine cannot report real faults (see scripts/wine-env.sh).
 struct RaisedFault {
     DWORD code;
     ULONG_PTR access;  // 0 read, 1 write

@@ -6,7 +6,7 @@
 # code 0.
 # Usage: run-dll-tests.sh WINE_RUNNER PROGRAM
 #
-# Where qemu-i386 runs 32-bit programs (see scripts/wine32.sh), two threads of
+# Where qemu-i386 runs 32-bit programs (see scripts/wine-env.sh), two threads of
 # an emulated Wine process making system calls at once crash the emulator,
 # with or without this DLL, and Wine cannot tell an access violation from an
 # illegal instruction, as the emulator leaves out the trap number. There the
