@@ -39,14 +39,15 @@ const ExpectedPicture* FindExpectedPicture(std::string_view name) {
 
 void ExpectedBytes(const ExpectedPicture& picture, uint32_t x, uint32_t y, PixelLayout layout, uint8_t out[4]) {
     const unsigned char* p = picture.rgba + (size_t(y) * picture.width + x) * 4;
-    uint8_t r = p[0], g = p[1], b = p[2];
-    const uint8_t a = p[3];
+    uint8_t r = p[0], g = p[1], b = p[2], a = p[3];
     if (layout == PixelLayout::PremultipliedBgra) {
-        // c * a / 255 rounded down: what is left of the colour over a
-        // transparent black background.
-        r = uint8_t(r * a / 255);
-        g = uint8_t(g * a / 255);
-        b = uint8_t(b * a / 255);
+        // c * a / 255 rounded down, alpha too: the pixel composited over
+        // 0x00000000, whose every channel, alpha included, is zero.
+        const unsigned alpha = a;
+        r = uint8_t(r * alpha / 255);
+        g = uint8_t(g * alpha / 255);
+        b = uint8_t(b * alpha / 255);
+        a = uint8_t(alpha * alpha / 255);
     }
     if (layout == PixelLayout::StraightRgba) {
         out[0] = r, out[1] = g, out[2] = b;

@@ -51,8 +51,10 @@ struct ClientPicture {
 };
 
 // The expected pixel at (x, y) of `picture` as `layout` stores it: four bytes
-// in memory order. Premultiplication is the client's rule: each colour channel
-// c becomes c * a / 255 rounded down (a pixel over transparent black).
+// in memory order. Premultiplication is the handler's rule: every channel,
+// alpha included, becomes c * a / 255 rounded down (the pixel over a
+// transparent background). TIM pixels are opaque or clear (the pictures are
+// held to that), and at alpha 0 or 255 the rule is also Qt's and WIC's.
 void ExpectedBytes(const ExpectedPicture& picture, uint32_t x, uint32_t y, PixelLayout layout, uint8_t out[4]);
 
 // Success when `got` has the size and exactly the pixels of sample `name`'s

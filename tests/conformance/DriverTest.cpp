@@ -121,14 +121,14 @@ TEST(Driver, ReportsOneChangedPixelInEveryLayout) {
     EXPECT_FALSE(MatchesSample("refused-truncated", ClientPicture{}));
 }
 
-// The premultiplied form of a half-transparent pixel: c * a / 255 rounded
-// down, alpha kept, B G R A in memory.
+// The premultiplied form of a half-transparent pixel: every channel, alpha
+// included, c * a / 255 rounded down, B G R A in memory.
 TEST(Driver, PremultipliesByAlphaRoundingDown) {
     const unsigned char rgba[] = {255, 200, 1, 128};
     const ExpectedPicture pixel{"one", 1, 1, rgba};
     uint8_t out[4];
     ExpectedBytes(pixel, 0, 0, PixelLayout::PremultipliedBgra, out);
-    EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{0, 100, 128, 128}));
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{0, 100, 128, 64}));
     ExpectedBytes(pixel, 0, 0, PixelLayout::StraightBgra, out);
     EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{1, 200, 255, 128}));
 }

@@ -5,7 +5,8 @@ have no PNG library, compare against the same files as the native ones.
 
 Every drawn sample (samples/*.tim except refused-*) must have its picture, and
 no picture may lack its sample: a sample added without a reviewed picture
-stops the build here rather than passing unchecked.
+stops the build here rather than passing unchecked. So does a picture with
+an alpha other than 0 or 255, which no TIM colour gives.
 
 Usage: expected_pictures.py SAMPLES_DIR OUTPUT.cpp
 Only the standard library (zlib) is used."""
@@ -116,6 +117,10 @@ def main():
     table = []
     for i, name in enumerate(sorted(pictures)):
         width, height, rgba = read_rgba_png(os.path.join(samples_dir, name + ".png"))
+        # A TIM colour is opaque or, colour 0 alone, clear: any other alpha is
+        # a wrong picture, and the premultiplied layouts' rules would differ.
+        if set(rgba[3::4]) - {0, 255}:
+            sys.exit(f"expected_pictures.py: {name}.png has alpha other than 0 and 255")
         parts += [f"// {name}.png, {width} x {height}",
                   f"const unsigned char kPicture{i}[{len(rgba) + 1}] =", c_string(rgba) + ";", ""]
         table.append(f'    {{"{name}", {width}, {height}, kPicture{i}}},')
