@@ -3,9 +3,10 @@
 packages that scripts/deb.sh built (tim-thumbnailer for the image/x-tim type,
 gdk-pixbuf-loader-tim for the loader), then through Debian's Python gi
 bindings opens samples/ and the fuzz seeds with GdkPixbuf.Pixbuf.new_from_file
-and a PixbufLoader fed in chunks of 1, 7 and 4096 bytes. The pixels must be
-tim2png's (the handler's, top-down, straight alpha) and the samples' known
-ones; every refused file must give a GError with tim2png's reason. The dpkg
+and a PixbufLoader fed in chunks of 1, 7 and 4096 bytes. A sample's pixels
+must be its expected picture (through the conformance driver), other files'
+tim2png's (the handler's, top-down, straight alpha); every refused file must
+give a GError with tim2png's reason. The dpkg
 triggers must have put the loader and the type into the caches, and take
 them out again on removal. Each client check runs in a fresh process, which
 reads the caches as they are at that moment.
@@ -22,7 +23,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import debs  # noqa: E402
-from samples import DAMAGED, DAMAGED_REASON, FUZZ_SEEDS, KNOWN_PIXELS, SAMPLES, drawn_samples  # noqa: E402
+from samples import DAMAGED, DAMAGED_REASON, FUZZ_SEEDS, SAMPLES, conformance_failure, drawn_samples  # noqa: E402
 
 import gi  # noqa: E402
 
@@ -42,10 +43,6 @@ def rgba(pixbuf):
     data, stride, width = pixbuf.get_pixels(), pixbuf.get_rowstride(), pixbuf.get_width()
     return (width, pixbuf.get_height(),
             [bytes(data[y * stride:y * stride + 4 * width]) for y in range(pixbuf.get_height())])
-
-
-def pixel(image, x, y):
-    return tuple(image[2][y][4 * x:4 * x + 4])
 
 
 def fed(path, chunk, mime=None):
@@ -85,20 +82,17 @@ class Loader(unittest.TestCase):
         self.assertEqual(formats["tim"].get_mime_types(), ["image/x-tim"])
         self.assertEqual(formats["tim"].get_extensions(), ["tim"])
 
-    def test_samples_whole_and_in_chunks_give_the_handlers_pixels(self):
+    def test_samples_whole_and_in_chunks_are_their_expected_pictures(self):
         names = drawn_samples()
-        self.assertEqual(sorted(KNOWN_PIXELS), names)
+        self.assertGreaterEqual(len(names), 7)
         for name in names:
             path = os.path.join(SAMPLES, name)
-            expected = self.tim2png(path)
             with self.subTest(name):
-                got = rgba(GdkPixbuf.Pixbuf.new_from_file(path))
-                self.assertEqual(got[:2], (64, 64))
-                self.assertEqual(got, expected)
-                for (x, y), value in KNOWN_PIXELS[name]:
-                    self.assertEqual(pixel(got, x, y), value, (x, y))
+                pixbuf = GdkPixbuf.Pixbuf.new_from_file(path)
+                self.assertTrue(pixbuf.get_has_alpha())
+                self.assertIsNone(conformance_failure(name, *rgba(pixbuf)))
                 for chunk in CHUNKS:
-                    self.assertEqual(rgba(fed(path, chunk)), expected, f"chunks of {chunk}")
+                    self.assertIsNone(conformance_failure(name, *rgba(fed(path, chunk))), f"chunks of {chunk}")
 
     def test_type_is_found_by_content_without_the_name(self):
         path = os.path.join(self.work, "no-extension")

@@ -1,8 +1,9 @@
-// samples/: the committed files are exactly what the generator writes, and
-// between them they show what they claim to.
+// samples/: the committed files are exactly what the generator writes,
+// between them they show what they claim to, and the handler draws each as
+// its expected picture.
+#include "Conformance.h"
 #include "Premultiply.h"
 #include "SampleTims.h"
-#include "StraightAlpha.h"
 #include "TimDecode.h"
 #include "TimFormat.h"
 #include "TimSummary.h"
@@ -99,9 +100,10 @@ TEST(Samples, SummaryIsWhatTimthumbPrints) {
     }
 }
 
-// The known pixels the desktop tests look for are the handler's: decoded,
-// premultiplied, and back to straight alpha top-down as tim2png writes them.
-TEST(Samples, KnownPixelsAreTheHandlers) {
+// The handler's bitmap (decoded and premultiplied, bottom row first) is each
+// sample's expected picture, and the known pixels, worked out by hand from the
+// samples' formulas, are in those pictures.
+TEST(Samples, HandlersBitmapIsTheExpectedPictureWithTheKnownPixels) {
     size_t checked = 0;
     for (const auto& sample : samples::AllSamples()) {
         SCOPED_TRACE(sample.name);
@@ -110,14 +112,21 @@ TEST(Samples, KnownPixelsAreTheHandlers) {
             EXPECT_TRUE(sample.known.empty());
             continue;
         }
-        EXPECT_GE(sample.known.size(), 2u);
-        std::vector<uint32_t> pixels(size_t(info.width) * info.height), straight(pixels.size());
+        std::vector<uint32_t> pixels(size_t(info.width) * info.height);
         DecodeTimPixels(info, pixels.data());
         PremultiplyPixels(pixels.data(), pixels.size());
-        ToStraightTopDown(reinterpret_cast<const uint8_t*>(pixels.data()), size_t(info.width) * 4, info.width,
-                          info.height, true, true, straight.data());
+        EXPECT_TRUE(tim_conformance::MatchesSample(
+            sample.name, {info.width, info.height, reinterpret_cast<const uint8_t*>(pixels.data()), pixels.size() * 4,
+                          size_t(info.width) * 4, tim_conformance::RowOrder::BottomUp,
+                          tim_conformance::PixelLayout::PremultipliedBgra}));
+
+        const tim_conformance::ExpectedPicture* picture = tim_conformance::FindExpectedPicture(sample.name);
+        ASSERT_NE(picture, nullptr);
+        EXPECT_GE(sample.known.size(), 2u);
         for (const auto& k : sample.known) {
-            EXPECT_EQ(straight[size_t(k.y) * info.width + k.x], k.argb) << "at " << k.x << ", " << k.y;
+            const unsigned char* p = picture->rgba + (size_t(k.y) * picture->width + k.x) * 4;
+            const uint32_t argb = uint32_t(p[3]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+            EXPECT_EQ(argb, k.argb) << "at " << k.x << ", " << k.y;
             ++checked;
         }
     }

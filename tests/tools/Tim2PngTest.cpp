@@ -1,6 +1,7 @@
 // tim2png as users run it: the PNG files it writes hold the handler's pixels,
 // its palettes, its thumbnails, and its exit codes.
 #include "BoxFilter.h"
+#include "Conformance.h"
 #include "Premultiply.h"
 #include "SampleTims.h"
 #include "StraightAlpha.h"
@@ -67,6 +68,12 @@ std::vector<uint32_t> HandlerPixels(const timtest::Bytes& file, uint32_t palette
     return straight;
 }
 
+// A PNG's straight BGRA pixels (ReadPng) as the conformance driver takes them.
+tim_conformance::ClientPicture AsClient(const std::vector<uint32_t>& pixels, uint32_t width, uint32_t height) {
+    return {width, height, reinterpret_cast<const uint8_t*>(pixels.data()), pixels.size() * 4, size_t(width) * 4,
+            tim_conformance::RowOrder::TopDown, tim_conformance::PixelLayout::StraightBgra};
+}
+
 timtest::Bytes ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return timtest::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -81,7 +88,8 @@ fs::path FreshFolder(const char* name) {
 }  // namespace
 
 // One batch over samples/ and the fuzz seeds: every file the handler draws
-// becomes a PNG of its exact pixels, the others fail without stopping the rest.
+// becomes a PNG of its exact pixels (a sample's expected picture, a seed's
+// decoded pixels), the others fail without stopping the rest.
 TEST(Tim2Png, BatchWritesTheHandlersPixelsAndListsFailures) {
     const fs::path out = FreshFolder("tim2png-batch");
     std::vector<fs::path> inputs;
@@ -107,7 +115,11 @@ TEST(Tim2Png, BatchWritesTheHandlersPixelsAndListsFailures) {
         }
         ++drawn;
         uint32_t width = 0, height = 0;
-        EXPECT_EQ(ReadPng(png, width, height), expected);
+        const std::vector<uint32_t> got = ReadPng(png, width, height);
+        if (input.parent_path() == fs::path(TIM_SAMPLES_DIR))
+            EXPECT_TRUE(tim_conformance::MatchesSample(input.filename().string(), AsClient(got, width, height)));
+        else
+            EXPECT_EQ(got, expected);
     }
     EXPECT_GE(drawn, 20u);
     EXPECT_NE(run.output.find("tim2png: " + std::to_string(failed) + " of " + std::to_string(inputs.size()) +
@@ -128,7 +140,9 @@ TEST(Tim2Png, PaletteChoosesAmongTheClutsPalettes) {
     EXPECT_EQ(green, HandlerPixels(file, 1));
     EXPECT_EQ(green[8 * 64 + 20], 0xFF31D629u) << "the cap, Rgb(6, 26, 5)";
     ASSERT_EQ(Tim2Png(input.string() + " " + (out / "red.png").string()).code, 0);
-    EXPECT_EQ(ReadPng(out / "red.png", width, height)[8 * 64 + 20], 0xFFEF2921u) << "palette 0, as the handler";
+    const std::vector<uint32_t> red = ReadPng(out / "red.png", width, height);
+    EXPECT_TRUE(tim_conformance::MatchesSample("sprite-4bit-two-palettes", AsClient(red, width, height)))
+        << "palette 0, as the handler";
 
     const Result missing = Tim2Png("--palette 2 " + input.string() + " " + (out / "none.png").string());
     EXPECT_EQ(missing.code, 1);

@@ -1,9 +1,11 @@
 // The built DLL itself: what it exports and imports, its version resource,
-// and the two exports driven through LoadLibrary as a host would. Built for
-// both bitnesses, each against the DLL of its own; the first three checks
-// also for the image codec's DLL.
+// and the two exports driven through LoadLibrary as a host would, down to
+// each sample's expected picture. Built for every processor, each against
+// the DLL of its own; the first three checks also for the image codec's DLL.
 #include "CodecGuids.h"
+#include "Conformance.h"
 #include "Guids.h"
+#include "SampleTims.h"
 #include "TimBuilder.h"
 #include "WinTestSupport.h"
 
@@ -165,4 +167,49 @@ TEST(ShippedDll, ExportsDriveAProviderAndReportWhenItMayUnload) {
     thumb.Reset();
     provider.Reset();
     EXPECT_EQ(canUnload(), S_OK);
+}
+
+// Every sample through the exports as Explorer drives them: the bitmap is the
+// sample's expected picture, premultiplied, bottom row first; the damaged
+// sample is refused by Initialize.
+TEST(ShippedDll, SamplesAreDrawnAsTheirExpectedPictures) {
+    LoadedDll dll;
+    ASSERT_NE(dll.get(), nullptr);
+    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    auto getClassObject = dll.Export<GetClassObjectFn>("DllGetClassObject");
+    ASSERT_NE(getClassObject, nullptr);
+    void* p = nullptr;
+    ASSERT_EQ(getClassObject(CLSID_TimThumbnailProvider, kIidClassFactory, &p), S_OK);
+    auto factory = Adopt<IClassFactory>(p);
+    wintest::TempDir dir;
+    size_t drawn = 0;
+    for (const auto& sample : samples::AllSamples()) {
+        SCOPED_TRACE(sample.name);
+        const auto file = dir.Write(std::wstring(sample.name.begin(), sample.name.end()).c_str(), sample.bytes);
+        ASSERT_EQ(factory->CreateInstance(nullptr, kIidInitializeWithFile, &p), S_OK);
+        auto provider = Adopt<IInitializeWithFile>(p);
+        const HRESULT initialized = provider->Initialize(file.c_str(), 0);
+        if (!sample.accepted) {
+            EXPECT_EQ(initialized, E_INVALIDARG);
+            continue;
+        }
+        ASSERT_EQ(initialized, S_OK);
+        ASSERT_EQ(provider->QueryInterface(kIidThumbnailProvider, &p), S_OK);
+        auto thumb = Adopt<IThumbnailProvider>(p);
+        HBITMAP bitmap = nullptr;
+        WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+        ASSERT_EQ(thumb->GetThumbnail(256, &bitmap, &alpha), S_OK);
+        EXPECT_EQ(alpha, WTSAT_ARGB);
+        const auto dib = wintest::ReadDib(bitmap);
+        DeleteObject(bitmap);
+        EXPECT_EQ(dib.bitCount, 32);
+        const uint32_t height = uint32_t(dib.height < 0 ? -dib.height : dib.height);
+        EXPECT_TRUE(tim_conformance::MatchesSample(
+            sample.name, {uint32_t(dib.width), height, reinterpret_cast<const uint8_t*>(dib.pixels.data()),
+                          dib.pixels.size() * 4, size_t(dib.width) * 4,
+                          dib.height > 0 ? tim_conformance::RowOrder::BottomUp : tim_conformance::RowOrder::TopDown,
+                          tim_conformance::PixelLayout::PremultipliedBgra}));
+        ++drawn;
+    }
+    EXPECT_EQ(drawn, 7u);
 }

@@ -1,7 +1,8 @@
-// timthumb run as a user runs it: the PNG it writes holds the handler's own
-// bitmap, through COM after a machine install or straight from the DLL, and
-// every failure has its message and exit code.
+// timthumb run as a user runs it: the PNG it writes holds the sample's
+// expected picture, through COM after a machine install or straight from the
+// DLL, and every failure has its message and exit code.
 #include "ChildProcess.h"
+#include "Conformance.h"
 #include "Guids.h"
 #include "SampleTims.h"
 #include "WinTestSupport.h"
@@ -31,47 +32,6 @@ bool Contains(const std::string& text, const std::string& part) {
 
 std::wstring Widen(const std::string& s) {
     return std::wstring(s.begin(), s.end());
-}
-
-// The handler's bitmap for `path`, taken straight from the DLL's class
-// object: the reference that every PNG must reproduce.
-struct Bitmap {
-    LONG width = 0, height = 0;        // height > 0: bottom-up
-    std::vector<uint32_t> pixels;      // premultiplied BGRA
-};
-
-Bitmap DllBitmap(const std::wstring& path) {
-    Bitmap out;
-    HMODULE dll = LoadLibraryW(kDll.c_str());
-    if (!dll) {
-        ADD_FAILURE() << "cannot load the DLL";
-        return out;
-    }
-    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    const auto getClassObject =
-        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
-    void* p = nullptr;
-    if (getClassObject && getClassObject(CLSID_TimThumbnailProvider, kIidClassFactory, &p) == S_OK) {
-        auto factory = Adopt<IClassFactory>(p);
-        if (factory->CreateInstance(nullptr, kIidInitializeWithFile, &p) == S_OK) {
-            auto init = Adopt<IInitializeWithFile>(p);
-            HBITMAP bitmap = nullptr;
-            WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
-            if (init->Initialize(path.c_str(), 0) == S_OK && init->QueryInterface(kIidThumbnailProvider, &p) == S_OK) {
-                auto thumb = Adopt<IThumbnailProvider>(p);
-                if (thumb->GetThumbnail(256, &bitmap, &alpha) == S_OK) {
-                    const DibContents dib = ReadDib(bitmap);
-                    out.width = dib.width;
-                    out.height = dib.height;
-                    out.pixels = dib.pixels;
-                    DeleteObject(bitmap);
-                }
-            }
-        }
-    }
-    FreeLibrary(dll);
-    if (out.pixels.empty()) ADD_FAILURE() << "the DLL gave no bitmap for " << Utf8(path);
-    return out;
 }
 
 // A PNG read back through WIC: its container, stored pixel format and its
@@ -116,26 +76,14 @@ Png ReadPng(const std::wstring& path) {
     return png;
 }
 
-// What the PNG must hold for a bitmap: rows top-down and straight alpha.
-// The handler's pixels are opaque or fully transparent, which this relies on.
-std::vector<uint32_t> ExpectedPng(const Bitmap& bitmap) {
-    std::vector<uint32_t> out;
-    for (LONG row = bitmap.height; row-- > 0;)
-        for (LONG x = 0; x < bitmap.width; ++x) {
-            const uint32_t p = bitmap.pixels[size_t(row) * size_t(bitmap.width) + size_t(x)];
-            EXPECT_TRUE(p >> 24 == 0 || p >> 24 == 255) << std::hex << p;
-            out.push_back(p >> 24 == 0 ? 0 : p);
-        }
-    return out;
-}
-
-void ExpectPngHoldsBitmap(const std::wstring& pngPath, const Bitmap& bitmap) {
+// The PNG holds sample `name`'s expected picture, in 8-bit RGBA.
+void ExpectPngIsSample(const std::wstring& pngPath, const std::string& name) {
     const Png png = ReadPng(pngPath);
     EXPECT_TRUE(IsEqualGUID(png.container, GUID_ContainerFormatPng));
     EXPECT_TRUE(IsEqualGUID(png.format, GUID_WICPixelFormat32bppBGRA)) << "8-bit RGBA, alpha kept";
-    EXPECT_EQ(LONG(png.width), bitmap.width);
-    EXPECT_EQ(LONG(png.height), bitmap.height);
-    EXPECT_EQ(png.pixels, ExpectedPng(bitmap));
+    EXPECT_TRUE(tim_conformance::MatchesSample(
+        name, {png.width, png.height, reinterpret_cast<const uint8_t*>(png.pixels.data()), png.pixels.size() * 4,
+               size_t(png.width) * 4, tim_conformance::RowOrder::TopDown, tim_conformance::PixelLayout::StraightBgra}));
 }
 
 class TimthumbTool : public ::testing::Test {
@@ -181,7 +129,7 @@ private:
 
 }  // namespace
 
-TEST_F(TimthumbTool, ThroughComEverySampleBecomesAPngOfTheDllsBitmap) {
+TEST_F(TimthumbTool, ThroughComEverySampleBecomesAPngOfItsExpectedPicture) {
     MachineInstall install;
     ASSERT_TRUE(install.ok());
     int n = 0;
@@ -197,7 +145,7 @@ TEST_F(TimthumbTool, ThroughComEverySampleBecomesAPngOfTheDllsBitmap) {
         }
         EXPECT_EQ(r.exitCode, 0u) << r.output;
         EXPECT_EQ(r.output, Utf8(In(sample.name)) + ": " + sample.summary + " -> " + Utf8(png) + "\n");
-        ExpectPngHoldsBitmap(png, DllBitmap(In(sample.name)));
+        ExpectPngIsSample(png, sample.name);
     }
 }
 
@@ -211,12 +159,12 @@ TEST_F(TimthumbTool, DllOptionWorksWithoutRegistrationAndSizeIsOnlyARequest) {
     const RunResult direct = RunProgram(kTimthumb, {L"--size", L"32", L"--dll", kDll, input, png});
     EXPECT_EQ(direct.exitCode, 0u) << direct.output;
     EXPECT_TRUE(Contains(direct.output, "64 x 64, 16-bit direct colour")) << direct.output;
-    ExpectPngHoldsBitmap(png, DllBitmap(input));
+    ExpectPngIsSample(png, "checker-16bit");
 
     // An existing output is replaced.
     const RunResult again = RunProgram(kTimthumb, {L"--dll", kDll, In("sprite-4bit-clut.tim"), png});
     EXPECT_EQ(again.exitCode, 0u) << again.output;
-    ExpectPngHoldsBitmap(png, DllBitmap(In("sprite-4bit-clut.tim")));
+    ExpectPngIsSample(png, "sprite-4bit-clut");
 }
 
 TEST_F(TimthumbTool, FailuresHaveTheirOwnMessagesAndExitCodes) {

@@ -1,8 +1,9 @@
 // The Qt image plugin through QImageReader, as every Qt program reads images:
 // the samples and the fuzz seeds (by name and by content), a pipe, the pixel
 // cap, and the hostile-file set. Built for Qt 5 and for Qt 6 from this one
-// source. Expected pixels are the handler's (decode, premultiply, straight
-// alpha top-down, as tim2png writes them) and the samples' known pixels.
+// source. A sample's pixels are its expected picture (the conformance
+// driver); other files' are the handler's (decode, premultiply, straight alpha
+// top-down, as tim2png writes them).
 //
 // TIM_QT_PLUGIN (environment): the folder the tested libqtim.so must come
 // from, so that the build tree's plugin and the installed package's are
@@ -106,13 +107,12 @@ std::string LoadedPlugin() {
 
 }  // namespace
 
-TEST(QImageReader, SamplesAreReadAsTheHandlerDrawsThem) {
+TEST(QImageReader, SamplesAreReadAsTheirExpectedPictures) {
     const auto all = samples::AllSamples();
     for (const auto& sample : all) {
         SCOPED_TRACE(sample.name);
         const QString path = QStringLiteral(TIM_SAMPLES_DIR "/") + QString::fromStdString(sample.name);
         QImageReader reader(path);
-        const std::optional<QImage> expected = HandlersImage(sample.bytes);
         if (!sample.accepted) {
             QImage untouched(1, 1, QImage::Format_ARGB32);
             untouched.fill(0xFF123456);
@@ -120,14 +120,12 @@ TEST(QImageReader, SamplesAreReadAsTheHandlerDrawsThem) {
             EXPECT_EQ(untouched.pixel(0, 0), 0xFF123456u) << "a refused file left something behind";
             continue;
         }
-        ASSERT_TRUE(expected);
         EXPECT_EQ(reader.format(), QByteArray("tim"));
         EXPECT_EQ(reader.size(), QSize(64, 64)) << "QImageIOHandler::Size";
         const QImage image = reader.read();
         ASSERT_FALSE(image.isNull()) << reader.errorString().toStdString();
-        EXPECT_TRUE(SameImage(image, *expected));
-        for (const auto& k : sample.known)
-            EXPECT_EQ(image.pixel(int(k.x), int(k.y)), k.argb) << "at " << k.x << ", " << k.y;
+        EXPECT_EQ(image.format(), QImage::Format_ARGB32);
+        EXPECT_TRUE(MatchesSample(sample.name, image));
 
         // By content alone, as for a file with another name, in Gwenview's
         // order: the size, then whether the file can be read, then the read.
@@ -138,7 +136,9 @@ TEST(QImageReader, SamplesAreReadAsTheHandlerDrawsThem) {
         EXPECT_EQ(byContent.size(), QSize(64, 64));
         EXPECT_EQ(buffer.pos(), 0) << "the size moved the device";
         EXPECT_TRUE(byContent.canRead());
-        EXPECT_TRUE(SameImage(byContent.read(), *expected)) << "by content";
+        const QImage read = byContent.read();
+        EXPECT_EQ(read.format(), QImage::Format_ARGB32) << "by content";
+        EXPECT_TRUE(MatchesSample(sample.name, read)) << "by content";
     }
     const std::string plugin = LoadedPlugin();
     const char* expectedDir = std::getenv("TIM_QT_PLUGIN");
@@ -181,7 +181,9 @@ TEST(QImageReader, PipeIsReadUpToTheEndOfTheImageOnly) {
     QImageReader reader(&pipe);
     EXPECT_EQ(reader.size(), QSize(64, 64));
     EXPECT_TRUE(reader.canRead()) << "the header, taken for the size, still counts";
-    EXPECT_TRUE(SameImage(reader.read(), *HandlersImage(sample.bytes)));
+    const QImage image = reader.read();
+    EXPECT_EQ(image.format(), QImage::Format_ARGB32);
+    EXPECT_TRUE(MatchesSample(sample.name, image));
     EXPECT_EQ(pipe.readAll(), after);
 }
 
