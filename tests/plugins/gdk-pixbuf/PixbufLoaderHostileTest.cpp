@@ -212,3 +212,62 @@ TEST(PixbufLoaderHostileFiles, EveryRoadGivesTheDecodersAnswer) {
     EXPECT_GE(drawn, 500u);
     EXPECT_GE(refused, 500u);
 }
+
+namespace {
+
+void CountPrepared(GdkPixbufLoader*, gpointer count) {
+    ++*static_cast<int*>(count);
+}
+
+}  // namespace
+
+// A file ends with its first image block: padding after it, or more TIM files
+// after it, are not read, whole or in chunks of any size, so the first image is shown at
+// its own size, `area-prepared` comes once, and nothing else is made (the
+// process's leak check covers every pixbuf).
+TEST(PixbufLoader, EndsWithTheFirstImage) {
+    const Bytes first = MakeTim(0, Block{16, 1, Noise(32, 31)}, Block{2, 3, Noise(12, 32)});
+    const Bytes second = MakeTim(2, std::nullopt, Block{5, 4, Noise(40, 33)});
+    const Verdict expected = DecoderVerdict(first);
+    ASSERT_TRUE(expected.drawn);
+    auto join = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const struct {
+        const char* what;
+        Bytes file;
+    } cases[] = {
+        {"padding", join({first, Bytes(4096, 0)})},
+        {"two TIM files", join({first, second})},
+        {"four TIM files", join({first, second, second, first})},
+    };
+    const std::string path = g_dir + "/followed.tim";
+    for (const auto& c : cases) {
+        // Chunks the size of the first file start the next part afresh.
+        for (size_t chunk : {size_t(7), first.size(), c.file.size()}) {
+            SCOPED_TRACE(std::string(c.what) + ", chunks of " + std::to_string(chunk));
+            GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("tim", nullptr);
+            ASSERT_NE(loader, nullptr);
+            int prepared = 0;
+            g_signal_connect(loader, "area-prepared", G_CALLBACK(CountPrepared), &prepared);
+            GError* error = nullptr;
+            bool ok = true;
+            for (size_t at = 0; ok && at < c.file.size(); at += chunk)
+                ok = gdk_pixbuf_loader_write(loader, c.file.data() + at, std::min(chunk, c.file.size() - at), &error);
+            if (ok) ok = gdk_pixbuf_loader_close(loader, &error);
+            EXPECT_TRUE(ok) << (error ? error->message : "");
+            const Answer answer = FromPixbuf(ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr, error);
+            EXPECT_TRUE(Same(answer.verdict, expected));
+            EXPECT_EQ(prepared, 1);
+            g_object_unref(loader);
+        }
+        SCOPED_TRACE(std::string(c.what) + ", opened by name");
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(c.file.data()), std::streamsize(c.file.size()));
+        }
+        EXPECT_TRUE(Same(OpenFile(path).verdict, expected));
+    }
+}
