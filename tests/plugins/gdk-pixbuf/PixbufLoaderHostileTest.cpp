@@ -5,10 +5,12 @@
 // must be the decoder's: a pixbuf of its pixels when it accepts the file, and
 // otherwise no pixbuf and a GError with its reason. The process's leak check
 // at exit covers every pixbuf, error and loader.
+#define GDK_PIXBUF_ENABLE_BACKEND  // the formats' signatures
 #include "HostileFiles.h"
 #include "TimDecode.h"
 #include "TimFormat.h"
 
+#include <gdk-pixbuf/gdk-pixbuf-io.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <glib/gstdio.h>
 #include <gtest/gtest.h>
@@ -270,4 +272,42 @@ TEST(PixbufLoader, EndsWithTheFirstImage) {
         }
         EXPECT_TRUE(Same(OpenFile(path).verdict, expected));
     }
+}
+
+// The loader's signature, as gdk-pixbuf holds it after reading the loaders
+// cache, picks exactly the files the decoder's signature and mask pick: every
+// value of each of the first eight bytes of a TIM file. A prefix byte with
+// mask ' ' must be equal, with 'z' zero, with 'x' anything; gdk-pixbuf reads
+// both as C strings.
+TEST(PixbufLoader, SignatureIsTheDecoders) {
+    GdkPixbufFormat* tim = nullptr;
+    GSList* formats = gdk_pixbuf_get_formats();
+    for (GSList* f = formats; f; f = f->next) {
+        auto* format = static_cast<GdkPixbufFormat*>(f->data);
+        if (std::strcmp(format->name, "tim") == 0) tim = format;
+    }
+    g_slist_free(formats);
+    ASSERT_NE(tim, nullptr);
+    const Bytes valid = MakeTim(2, std::nullopt, Block{1, 1});
+    size_t matched = 0;
+    for (size_t offset = 0; offset < 8; ++offset) {
+        for (unsigned value = 0; value < 256; ++value) {
+            Bytes head(valid.begin(), valid.begin() + 8);
+            head[offset] = uint8_t(value);
+            bool byPattern = false;
+            for (const GdkPixbufModulePattern* p = tim->signature; p->prefix; ++p) {
+                bool all = true;
+                size_t j = 0;
+                for (; p->prefix[j] && j < head.size(); ++j)
+                    all &= p->mask[j] == 'x' || (p->mask[j] == 'z' ? head[j] == 0
+                                                                   : p->mask[j] == ' ' && head[j] == uint8_t(p->prefix[j]));
+                byPattern |= all && p->prefix[j] == 0 && p->relevance > 0;
+            }
+            bool byMask = true;
+            for (size_t i = 0; i < 8; ++i) byMask &= (head[i] & kTimSignatureMask[i]) == kTimSignature[i];
+            EXPECT_EQ(byPattern, byMask) << "byte " << offset << " = " << value;
+            matched += byPattern;
+        }
+    }
+    EXPECT_EQ(matched, 7u + 16u);
 }
