@@ -40,7 +40,8 @@ struct TimReadOptions {
     // handler's. Only that palette is kept.
     uint32_t palette = 0;
     // Headers only, for clients that want a file's size and verdict: neither
-    // palette nor pixels are read, the blocks are checked by position alone.
+    // palette nor pixels are read (the record's clutData points at no
+    // colours), the blocks are checked by position alone.
     bool headerOnly = false;
     // The input's size, when the client knows it (a regular file's, a
     // stream's): the blocks are then checked against it, without moving to
