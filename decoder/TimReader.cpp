@@ -164,7 +164,7 @@ void TimReader::Advance() {
             step_ = {TimReadAction::Skip, waitingFor - position_};
             return;
         }
-        info_.pixelData = rows_.get();
+        info_.pixelData = rows_ ? rows_.get() : borrowedRows_;
         step_ = {TimReadAction::Done, 0};
     }
 }
@@ -176,6 +176,11 @@ bool TimReader::Take(const uint8_t* data, size_t count) {
     }
     const Span& span = spans_[spansDone_];
     uint8_t* to = span.to;
+    if (!to && inPlace_ && !rows_ && position_ == span.offset && count == span.length) {
+        borrowedRows_ = data;
+        borrowedLength_ = count;
+        return true;
+    }
     if (!to) {
         // The rows' buffer, once their first byte is here: at most 4 bytes a
         // pixel of an image the draw limits let through.
@@ -202,6 +207,25 @@ size_t TimReader::Feed(const uint8_t* data, size_t size) {
         used += count;
         Advance();
     }
+    return used;
+}
+
+size_t TimReader::FeedInPlace(const uint8_t* data, size_t size) {
+    inPlace_ = true;
+    const size_t used = Feed(data, size);
+    inPlace_ = false;
+    if (borrowedRows_ && (step_.action == TimReadAction::Read || step_.action == TimReadAction::Skip)) {
+        // Still waiting for the file to reach its end: the rows must outlive
+        // the piece they came in.
+        rows_.reset(new (std::nothrow) uint8_t[borrowedLength_]);
+        if (rows_) {
+            std::memcpy(rows_.get(), borrowedRows_, borrowedLength_);
+            rowBytes_ = borrowedLength_;
+        } else {
+            Refuse({TimRefusalReason::NoMemory, width_, height_});
+        }
+    }
+    if (step_.action != TimReadAction::Done) borrowedRows_ = nullptr;
     return used;
 }
 

@@ -63,6 +63,13 @@ public:
     // fewer than `size` only once it is Done or Refused.
     size_t Feed(const uint8_t* data, size_t size);
 
+    // Feed for a client that draws as soon as the reader is Done, before
+    // `data` goes: when this one piece holds all the rows and the reader is
+    // Done by its end, the record points into `data` instead of a copy (a
+    // loader handed a whole file draws from it as it is). Otherwise the same
+    // as Feed: rows taken but not yet Done are copied before it returns.
+    size_t FeedInPlace(const uint8_t* data, size_t size);
+
     // The client moved `count` bytes on itself during a Skip step (at most
     // its count; fewer when the input ends inside the skip, then EndOfInput).
     void Skipped(uint64_t count);
@@ -154,4 +161,7 @@ private:
     uint8_t palette_[512] = {};  // one palette of at most 256 colours
     std::unique_ptr<uint8_t[]> rows_;
     size_t rowBytes_ = 0;  // the size of rows_ once made
+    const uint8_t* borrowedRows_ = nullptr;  // in FeedInPlace's piece
+    size_t borrowedLength_ = 0;
+    bool inPlace_ = false;                   // inside FeedInPlace
 };

@@ -259,6 +259,9 @@ std::string CheckTimReader(const uint8_t* data, size_t size, const TimReaderDriv
     if (drive.sizeKnown) options.inputSize = size;
     TimReader reader(options);
     size_t at = 0;
+    // The piece the reader ended in: what FeedInPlace may point into, kept
+    // until the pixels are compared; every other piece is freed once fed.
+    std::unique_ptr<uint8_t[]> last;
     for (;;) {
         const TimReadStep step = reader.Next();
         if (step.action == TimReadAction::Done || step.action == TimReadAction::Refused) break;
@@ -283,9 +286,10 @@ std::string CheckTimReader(const uint8_t* data, size_t size, const TimReaderDriv
         // Exactly the piece, so that a sanitizer flags a read past it.
         std::unique_ptr<uint8_t[]> copy(new uint8_t[piece]);
         std::memcpy(copy.get(), data + at, piece);
-        const size_t used = reader.Feed(copy.get(), piece);
+        const size_t used = drive.inPlace ? reader.FeedInPlace(copy.get(), piece) : reader.Feed(copy.get(), piece);
         at += used;
         const TimReadAction after = reader.Next().action;
+        if (after == TimReadAction::Done || after == TimReadAction::Refused) last = std::move(copy);
         if (used < piece && after != TimReadAction::Done && after != TimReadAction::Refused)
             return Format("reader: took %zu of %zu bytes and asks for more", used, piece);
     }
@@ -313,6 +317,8 @@ std::string CheckTimReader(const uint8_t* data, size_t size, const TimReaderDriv
     const size_t pixels = size_t(whole.width) * whole.height;
     if (reader.StoredBytes() > 544 + 4 * (drawn ? pixels : 0))
         return Format("reader: holds %zu bytes for %zu pixels", reader.StoredBytes(), drawn ? pixels : 0);
+    if (drive.inPlace && drive.piece >= size && reader.StoredBytes() > 544)
+        return "reader: copied the rows of a file fed whole in place";
 
     TimImageInfo a = whole, b = mine;
     a.clutData = b.clutData = a.pixelData = b.pixelData = nullptr;
@@ -330,7 +336,9 @@ TimRoadOutcome RunTimRoad(const uint8_t* data, size_t size) {
     if (!outcome.fault.empty()) return outcome;
     // The reader as the plug-ins drive it (pieces, skips fed) and as tim2png
     // does (a seekable file of known size), with another palette.
-    for (const TimReaderDrive drive : {TimReaderDrive{7, false, false, 0, false}, TimReaderDrive{4096, true, true, 1, false}}) {
+    for (const TimReaderDrive drive : {TimReaderDrive{7, false, false, 0, false, false},
+                                       TimReaderDrive{4096, true, true, 1, false, false},
+                                       TimReaderDrive{SIZE_MAX, false, false, 0, false, true}}) {
         outcome.fault = CheckTimReader(data, size, drive);
         if (!outcome.fault.empty()) return outcome;
     }

@@ -40,13 +40,14 @@ std::string CheckDecodedPixels(const TimImageInfo& info, const uint32_t* pixels)
 // How a client drives TimReader: the input in pieces of `piece` bytes (each
 // in a buffer of its own size), Skip steps done by seeking (Skipped) or by
 // feeding the bytes, the input's size told or not, which palette, whether
-// headers only.
+// headers only, whether in place.
 struct TimReaderDrive {
     size_t piece = 1;
     bool seek = false;
     bool sizeKnown = false;
     uint32_t palette = 0;
     bool headerOnly = false;
+    bool inPlace = false;  // FeedInPlace, each piece freed once fed unless the reader ended in it
 };
 
 // Drives a TimReader over the `size` bytes at `data` and compares it with

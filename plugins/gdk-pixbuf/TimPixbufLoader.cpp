@@ -68,11 +68,13 @@ public:
     PixbufRead& operator=(const PixbufRead&) = delete;
 
     // Takes what the reader wants of `data`; the rest, after the image, is
-    // ignored.
+    // ignored. The pixbuf is drawn before this returns, so that a piece that
+    // holds all the rows (a whole file, as viewers that read it first hand
+    // it over) is drawn from as it is, with no copy.
     bool Feed(const uint8_t* data, size_t count, GError** error) {
         if (failed_) return false;
         while (count > 0 && !Ended()) {
-            const size_t used = reader_.Feed(data, count);
+            const size_t used = reader_.FeedInPlace(data, count);
             data += used;
             count -= used;
             if (!Advance(error)) return Fail();

@@ -71,11 +71,14 @@ TEST(TimReader, EveryDriveGivesTheWholeFilesVerdictRecordAndPixels) {
     std::vector<TimReaderDrive> drives;
     for (size_t piece : {size_t(1), size_t(7), size_t(4096), SIZE_MAX})
         for (bool seek : {false, true})
-            for (bool sizeKnown : {false, true}) drives.push_back({piece, seek, sizeKnown, 0, false});
+            for (bool sizeKnown : {false, true}) drives.push_back({piece, seek, sizeKnown, 0, false, false});
+    // In place, as a loader handed whole files or pieces: drawn from the
+    // piece the reader ended in, or from a copy when the file went on.
+    for (size_t piece : {size_t(7), size_t(4096), SIZE_MAX}) drives.push_back({piece, false, false, 0, false, true});
     // Another palette, and headers only: by seeking, as their clients read.
     for (bool sizeKnown : {false, true}) {
-        drives.push_back({7, true, sizeKnown, 1, false});
-        drives.push_back({4096, true, sizeKnown, 0, true});
+        drives.push_back({7, true, sizeKnown, 1, false, false});
+        drives.push_back({4096, true, sizeKnown, 0, true, false});
     }
 
     size_t accepted = 0, faults = 0;
@@ -88,7 +91,8 @@ TEST(TimReader, EveryDriveGivesTheWholeFilesVerdictRecordAndPixels) {
                 ADD_FAILURE() << name << " (" << bytes.size() << " bytes), pieces of " << drive.piece
                               << (drive.seek ? ", seeking" : ", feeding skips")
                               << (drive.sizeKnown ? ", size known" : "") << ", palette " << drive.palette
-                              << (drive.headerOnly ? ", headers only" : "") << ": " << fault;
+                              << (drive.headerOnly ? ", headers only" : "") << (drive.inPlace ? ", in place" : "")
+                              << ": " << fault;
         }
     }
     std::printf("[reader] %zu files (%zu named, %zu accepted), %zu drives each\n", files.size(), named, accepted,
