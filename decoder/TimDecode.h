@@ -9,11 +9,6 @@
 // nothing. Any record ParseTimHeader accepted can be decoded.
 void DecodeTimPixels(const TimImageInfo& info, uint32_t* destination);
 
-// The most pixels any of the project's readers draws: the handler makes no
-// bitmap above this (64 MiB of pixels), and the desktop plug-ins refuse such
-// images alike, so that every client shows the same files.
-inline constexpr uint64_t kMaxTimPixels = uint64_t(1) << 24;
-
 // Rows firstRow to firstRow + rowCount - 1 of the image (those past its last
 // row left out) in the file's own order, top row first, `width` pixels each,
 // as DecodeTimPixels draws them. For clients whose images run top-down; a

@@ -1,59 +1,13 @@
-// TIM file layout (all integers little-endian):
-//
-//   offset 0   u32 identifier, always 16
-//   offset 4   u32 flags: bits 0-2 pixel mode (0 = 4-bit, 1 = 8-bit,
-//              2 = 16-bit, 3 = 24-bit), bit 3 = a CLUT block follows
-//   offset 8   CLUT block if flag bit 3 is set, then the image block
-//
-// Each block: u32 length (header included), u16 x, u16 y, u16 w (in 16-bit
-// units), u16 h, then h rows of 2 * w bytes.
 #include "TimFormat.h"
 
 #include "ByteIo.h"
+#include "TimLayout.h"
 
 #include <cstddef>
 
+using namespace tim_layout;
+
 namespace {
-
-constexpr uint32_t kMaxFlags = 15;
-constexpr uint32_t kClutFlag = 0x8;
-constexpr size_t kBlockHeaderSize = 12;
-constexpr uint16_t kMaxBlockSide = 32768;
-
-struct BlockHeader {
-    uint32_t length;
-    uint16_t x, y, w, h;
-};
-
-BlockHeader ReadBlockHeader(const uint8_t* p) {
-    return {LoadU32LE(p), LoadU16LE(p + 4), LoadU16LE(p + 6), LoadU16LE(p + 8), LoadU16LE(p + 10)};
-}
-
-// At most 32768 * 32768 * 2 + 12 = 2^31 + 12, so it fits 32 bits; kept in 64
-// so that comparisons with lengths and remaining sizes never wrap.
-uint64_t DataBlockSize(const BlockHeader& b) {
-    return uint64_t(b.w) * b.h * 2 + kBlockHeaderSize;
-}
-
-TimPixelFormat FormatOfMode(uint32_t mode) {
-    switch (mode) {
-        case 0: return TimPixelFormat::Indexed4;
-        case 1: return TimPixelFormat::Indexed8;
-        case 2: return TimPixelFormat::Direct16;
-        default: return TimPixelFormat::Direct24;
-    }
-}
-
-// Pixels per row of an image block `w` units wide; 24-bit rows may end in
-// one or two bytes that belong to no pixel.
-uint32_t PixelWidth(uint32_t mode, uint16_t w) {
-    switch (mode) {
-        case 0: return 4u * w;
-        case 1: return 2u * w;
-        case 2: return w;
-        default: return (2u * w) / 3;
-    }
-}
 
 using R = TimRefusalReason;
 
@@ -64,7 +18,7 @@ TimRefusal SignatureRefusal(const uint8_t* view, uint64_t size) {
     if (size < 4 || LoadU32LE(view) != kTimIdentifier) return {R::NoIdentifier};
     if (size < 8 + kBlockHeaderSize) return {R::TooShort, uint32_t(size)};
     const uint32_t flags = LoadU32LE(view + 4);
-    if (flags > kMaxFlags) return {R::UnknownFlags, flags};
+    if (flags > kTimMaxFlags) return {R::UnknownFlags, flags};
     const uint32_t firstLength = LoadU32LE(view + 8);
     if (firstLength < kBlockHeaderSize) return {R::FirstBlockTooShort};
     if (firstLength > size - 8) return {R::FirstBlockPastEnd};
@@ -75,7 +29,7 @@ TimRefusal SignatureRefusal(const uint8_t* view, uint64_t size) {
 TimRefusal ParseRefusal(TimImageInfo& info, const uint8_t* fileStart, const uint8_t* fileEnd) {
     if (size_t(fileEnd - fileStart) < 8) return {R::TooShort, uint32_t(fileEnd - fileStart)};
     const uint32_t flags = LoadU32LE(fileStart + 4);
-    if (flags > kMaxFlags) return {R::UnknownFlags, flags};
+    if (flags > kTimMaxFlags) return {R::UnknownFlags, flags};
     const uint32_t mode = flags & 7;
     if (mode > 3) return {R::UnsupportedMode, mode};
 
@@ -89,7 +43,7 @@ TimRefusal ParseRefusal(TimImageInfo& info, const uint8_t* fileStart, const uint
         if (clut.length > size_t(fileEnd - p)) return {R::BlocksPastEnd};
         info.clutX = clut.x;
         info.clutY = clut.y;
-        info.paletteSize = mode == 0 ? 16 : mode == 1 ? 256 : 0;
+        info.paletteSize = PaletteSizeOfMode(mode);
         info.clutData = p + kBlockHeaderSize;
         info.clutCount =
             info.paletteSize ? uint16_t((uint32_t(clut.w) * clut.h) / info.paletteSize) : 0;
@@ -115,7 +69,7 @@ TimRefusal ParseRefusal(TimImageInfo& info, const uint8_t* fileStart, const uint
     info.format = FormatOfMode(mode);
     const uint32_t width = PixelWidth(mode, image.w);
     // Wider images do not fit the 16-bit width; refusing beats drawing them wrapped.
-    if (width > 0xFFFF) return {R::TooWide, width};
+    if (width > kMaxTimWidth) return {R::TooWide, width};
     info.width = uint16_t(width);
     info.imageX = image.x;
     info.imageY = image.y;
@@ -140,6 +94,12 @@ TimRefusal FindTimRefusal(TimImageInfo& info, const uint8_t* file, uint64_t size
     const TimRefusal signature = SignatureRefusal(file, size);
     if (signature.reason != R::Accepted) return signature;
     return ParseRefusal(info, file, file + size);
+}
+
+TimRefusal TimDrawRefusal(const TimImageInfo& info) {
+    if (info.width == 0 || info.height == 0) return {R::NoPixels, info.width, info.height};
+    if (uint64_t(info.width) * info.height > kMaxTimPixels) return {R::TooManyPixels, info.width, info.height};
+    return {};
 }
 
 uint32_t TimPaletteCount(const TimImageInfo& info) {
@@ -167,7 +127,7 @@ TimBytesNeeded TimBytesToRead(const uint8_t* file, size_t size) {
     if (size < need.bytes) return need;
     const uint32_t flags = LoadU32LE(file + 4);
     const uint32_t firstLength = LoadU32LE(file + 8);
-    if (LoadU32LE(file) != kTimIdentifier || flags > kMaxFlags || firstLength < kBlockHeaderSize) return need;
+    if (LoadU32LE(file) != kTimIdentifier || flags > kTimMaxFlags || firstLength < kBlockHeaderSize) return need;
     need.bytes = 8 + uint64_t(firstLength);
     const uint32_t mode = flags & 7;
     if (mode > 3) return need;

@@ -39,6 +39,25 @@ static_assert(sizeof(TimImageInfo) == 1 + 7 * 2 + 4 + 2 * sizeof(void*) + 4 * 2,
 // bytes 5 to 7 are zero: the byte pattern of clients that pick a reader by a
 // file's first bytes. CheckTimSignature is the real test.
 constexpr uint32_t kTimIdentifier = 16;
+constexpr uint32_t kTimMaxFlags = 15;
+
+// That pattern as WIC and shared-mime-info match it: a file's first eight
+// bytes b start like a TIM file when (b[i] & kTimSignatureMask[i]) ==
+// kTimSignature[i] for each i. Clients generate their registrations from
+// these, so that every one picks the same files.
+inline constexpr uint8_t kTimSignature[8] = {uint8_t(kTimIdentifier), uint8_t(kTimIdentifier >> 8),
+                                             uint8_t(kTimIdentifier >> 16), uint8_t(kTimIdentifier >> 24),
+                                             0, 0, 0, 0};
+inline constexpr uint8_t kTimSignatureMask[8] = {0xFF, 0xFF, 0xFF, 0xFF, uint8_t(~kTimMaxFlags), 0xFF, 0xFF, 0xFF};
+static_assert(((kTimMaxFlags + 1) & kTimMaxFlags) == 0, "the flags' limit is a mask of low bits");
+
+// The widest image any client draws: rows are counted in 16 bits.
+inline constexpr uint32_t kMaxTimWidth = 0xFFFF;
+
+// The most pixels any of the project's readers draws: the handler makes no
+// bitmap above this (64 MiB of pixels), and every other client refuses such
+// images alike, so that every client shows the same files.
+inline constexpr uint64_t kMaxTimPixels = uint64_t(1) << 24;
 
 // Quick test of the first twelve bytes of a file of `size` bytes.
 bool CheckTimSignature(const uint8_t* view, uint64_t size);
@@ -63,11 +82,17 @@ enum class TimRefusalReason : uint8_t {
     ClutShorterThanColours,
     BlocksPastEnd,
     TooWide,             // value: the width in pixels
+    // Why an accepted file is not drawn (TimDrawRefusal), with its size in
+    // value and height; FindTimRefusal never gives these.
+    NoPixels,
+    TooManyPixels,  // more than kMaxTimPixels
+    NoMemory,       // a reader found no memory for the image's rows
 };
 
 struct TimRefusal {
     TimRefusalReason reason = TimRefusalReason::Accepted;
-    uint32_t value = 0;  // the number the reason names, if any
+    uint32_t value = 0;   // the number the reason names, if any (the width, for a size)
+    uint32_t height = 0;  // the height, for the reasons that name a size
 };
 
 // CheckTimSignature and then ParseTimHeader on the `size` bytes at `file`,
@@ -79,8 +104,11 @@ TimRefusal FindTimRefusal(TimImageInfo& info, const uint8_t* file, uint64_t size
 // empty for Accepted. Kept out of the handler, which reports no text.
 std::string TimRefusalText(const TimRefusal& refusal);
 
-// Why an accepted file cannot be drawn: no pixels at all, or more than
-// kMaxTimPixels (TimDecode.h). Empty when it can be drawn.
+// Why an accepted file cannot be drawn: no pixels at all (NoPixels), or more
+// than kMaxTimPixels (TooManyPixels); Accepted when it can be drawn.
+TimRefusal TimDrawRefusal(const TimImageInfo& info);
+
+// TimRefusalText of TimDrawRefusal: empty when the file can be drawn.
 std::string TimDrawRefusalText(const TimImageInfo& info);
 
 // Whole palettes in the CLUT: clutCount without its wrap modulo 65536. Zero
@@ -94,7 +122,10 @@ uint32_t TimPaletteCount(const TimImageInfo& info);
 bool SelectTimPalette(TimImageInfo& info, uint32_t index);
 
 // For readers that take a file front to back (a pipe, a loader fed in
-// pieces) and must not read past what the file says it holds.
+// pieces) and must not read past what the file says it holds. It asks for
+// every byte up to the image block's end, slack included; clients read
+// through TimReader (TimReader.h), which skips that slack. The codec's stream
+// reader still asks this.
 struct TimBytesNeeded {
     uint64_t bytes;   // read the file up to this many bytes from its start
     uint32_t width;   // the image's size in pixels, once its header is in

@@ -1,10 +1,10 @@
 // The refusal reasons in words. A file of its own so that the handler, which
 // reports no text, links none of it.
-#include "TimDecode.h"
 #include "TimFormat.h"
 
 std::string TimRefusalText(const TimRefusal& refusal) {
     const std::string value = std::to_string(refusal.value);
+    const std::string size = value + " x " + std::to_string(refusal.height);
     switch (refusal.reason) {
         case TimRefusalReason::Accepted: return "";
         case TimRefusalReason::Empty: return "the file is empty";
@@ -21,15 +21,16 @@ std::string TimRefusalText(const TimRefusal& refusal) {
         case TimRefusalReason::ClutShorterThanColours:
             return "damaged TIM file: its CLUT block is shorter than its colours";
         case TimRefusalReason::BlocksPastEnd: return "damaged TIM file: its blocks do not fit the file";
-        case TimRefusalReason::TooWide: return "image too wide: " + value + " pixels per row (at most 65535)";
+        case TimRefusalReason::TooWide:
+            return "image too wide: " + value + " pixels per row (at most " + std::to_string(kMaxTimWidth) + ")";
+        case TimRefusalReason::NoPixels: return "the image has no pixels (" + size + ")";
+        case TimRefusalReason::TooManyPixels:
+            return "image too large: " + size + " pixels (at most " + std::to_string(kMaxTimPixels) + " in all)";
+        case TimRefusalReason::NoMemory: return "not enough memory for a " + size + " image";
     }
     return "refused for an unknown reason";
 }
 
 std::string TimDrawRefusalText(const TimImageInfo& info) {
-    const std::string size = std::to_string(info.width) + " x " + std::to_string(info.height);
-    if (info.width == 0 || info.height == 0) return "the image has no pixels (" + size + ")";
-    if (uint64_t(info.width) * info.height > kMaxTimPixels)
-        return "image too large: " + size + " pixels (at most " + std::to_string(kMaxTimPixels) + " in all)";
-    return "";
+    return TimRefusalText(TimDrawRefusal(info));
 }

@@ -4,6 +4,7 @@
 #include "Premultiply.h"
 #include "TimColor.h"
 #include "TimDecode.h"
+#include "TimReader.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -251,10 +252,101 @@ std::string CheckStreamPlan(const uint8_t* data, size_t size) {
     return "";
 }
 
+std::string CheckTimReader(const uint8_t* data, size_t size, const TimReaderDrive& drive) {
+    TimReadOptions options;
+    options.palette = drive.palette;
+    options.headerOnly = drive.headerOnly;
+    if (drive.sizeKnown) options.inputSize = size;
+    TimReader reader(options);
+    size_t at = 0;
+    // The piece the reader ended in: what FeedInPlace may point into, kept
+    // until the pixels are compared; every other piece is freed once fed.
+    std::unique_ptr<uint8_t[]> last;
+    size_t fed = 0;  // bytes given to Feed
+    for (;;) {
+        const TimReadStep step = reader.Next();
+        if (step.action == TimReadAction::Done || step.action == TimReadAction::Refused) break;
+        if (step.count == 0) return Format("reader: asks for 0 bytes at %zu", at);
+        if (reader.Position() != at) return Format("reader: at %llu, the input at %zu",
+                                                   (unsigned long long)reader.Position(), at);
+        if (at == size) {
+            reader.EndOfInput();
+            const TimReadAction after = reader.Next().action;
+            if (after != TimReadAction::Done && after != TimReadAction::Refused)
+                return Format("reader: still asks for bytes after the input ended at %zu", size);
+            break;
+        }
+        if (drive.seek && step.action == TimReadAction::Skip) {
+            const size_t moved = size_t(std::min<uint64_t>(step.count, size - at));
+            reader.Skipped(moved);
+            at += moved;
+            continue;
+        }
+        size_t piece = std::min(drive.piece, size - at);
+        if (drive.seek) piece = size_t(std::min<uint64_t>(piece, step.count));  // skips stay seeks
+        // Exactly the piece, so that a sanitizer flags a read past it.
+        std::unique_ptr<uint8_t[]> copy(new uint8_t[piece]);
+        std::memcpy(copy.get(), data + at, piece);
+        const size_t used = drive.inPlace ? reader.FeedInPlace(copy.get(), piece) : reader.Feed(copy.get(), piece);
+        at += used;
+        fed += piece;
+        const TimReadAction after = reader.Next().action;
+        if (after == TimReadAction::Done || after == TimReadAction::Refused) last = std::move(copy);
+        if (used < piece && after != TimReadAction::Done && after != TimReadAction::Refused)
+            return Format("reader: took %zu of %zu bytes and asks for more", used, piece);
+    }
+
+    TimImageInfo whole;
+    std::memset(&whole, 0, sizeof whole);
+    const TimRefusal expected = FindTimRefusal(whole, data, size);
+    const TimRefusal got = reader.Refusal();
+    if (got.reason != expected.reason || got.value != expected.value)
+        return Format("reader: reason %u (%u), the whole file's %u (%u)", unsigned(got.reason), got.value,
+                      unsigned(expected.reason), expected.value);
+    if (reader.Position() > size) return "reader: moved past the input's end";
+    // Headers only, by seeking: the file header, the first block's header and
+    // the image block's header are all it reads.
+    if (drive.headerOnly && drive.seek && fed > 32) return Format("reader: read %zu bytes for the headers", fed);
+    if (expected.reason != TimRefusalReason::Accepted) return "";
+    if (reader.Next().action != TimReadAction::Done) return "reader: accepted but not done";
+    if (reader.Position() > whole.imageEnd) return "reader: read past the image block";
+
+    const bool found = SelectTimPalette(whole, drive.palette);
+    if (reader.PaletteFound() != found) return "reader: palette found where SelectTimPalette did not, or not where it did";
+    TimImageInfo mine = reader.Record();
+    if ((mine.clutData == nullptr) != (whole.clutData == nullptr)) return "reader: clutData set without a CLUT, or not with one";
+    const TimRefusal draw = TimDrawRefusal(whole);
+    if (reader.DrawRefusal().reason != draw.reason) return "reader: another draw refusal";
+    const bool drawn = found && !drive.headerOnly && draw.reason == TimRefusalReason::Accepted;
+    if ((mine.pixelData != nullptr) != drawn) return drawn ? "reader: no rows for an image it draws" : "reader: kept rows it does not draw";
+    const size_t pixels = size_t(whole.width) * whole.height;
+    if (reader.StoredBytes() > 544 + 4 * (drawn ? pixels : 0))
+        return Format("reader: holds %zu bytes for %zu pixels", reader.StoredBytes(), drawn ? pixels : 0);
+    if (drive.inPlace && drive.piece >= size && reader.StoredBytes() > 544)
+        return "reader: copied the rows of a file fed whole in place";
+
+    TimImageInfo a = whole, b = mine;
+    a.clutData = b.clutData = a.pixelData = b.pixelData = nullptr;
+    if (std::memcmp(&a, &b, sizeof a) != 0) return "reader: the record differs from the whole file's";
+    if (!drawn || uint64_t(pixels) * 4 > kTimRoadMaxBitmapBytes) return "";
+    std::unique_ptr<uint32_t[]> want = NewBitmap(pixels), have = NewBitmap(pixels);
+    DecodeTimPixels(whole, want.get());
+    DecodeTimPixels(mine, have.get());
+    return FirstDifference("reader: decoding its record", want.get(), have.get(), pixels);
+}
+
 TimRoadOutcome RunTimRoad(const uint8_t* data, size_t size) {
     TimRoadOutcome outcome;
     outcome.fault = CheckStreamPlan(data, size);
     if (!outcome.fault.empty()) return outcome;
+    // The reader as the plug-ins drive it (pieces, skips fed) and as tim2png
+    // does (a seekable file of known size), with another palette.
+    for (const TimReaderDrive drive : {TimReaderDrive{7, false, false, 0, false, false},
+                                       TimReaderDrive{4096, true, true, 1, false, false},
+                                       TimReaderDrive{SIZE_MAX, false, false, 0, false, true}}) {
+        outcome.fault = CheckTimReader(data, size, drive);
+        if (!outcome.fault.empty()) return outcome;
+    }
     if (!CheckTimSignature(data, size)) return outcome;
     outcome.stage = TimRoadStage::RejectedByParser;
     TimImageInfo info;

@@ -37,5 +37,26 @@ std::string CheckTimRecord(const TimImageInfo& info, const uint8_t* data, size_t
 // CheckTimRecord. Pixels that still hold kTimRoadUnwritten were never written.
 std::string CheckDecodedPixels(const TimImageInfo& info, const uint32_t* pixels);
 
+// How a client drives TimReader: the input in pieces of `piece` bytes (each
+// in a buffer of its own size), Skip steps done by seeking (Skipped) or by
+// feeding the bytes, the input's size told or not, which palette, whether
+// headers only, whether in place.
+struct TimReaderDrive {
+    size_t piece = 1;
+    bool seek = false;
+    bool sizeKnown = false;
+    uint32_t palette = 0;
+    bool headerOnly = false;
+    bool inPlace = false;  // FeedInPlace, each piece freed once fed unless the reader ended in it
+};
+
+// Drives a TimReader over the `size` bytes at `data` and compares it with
+// FindTimRefusal on them whole: the same reason and value; once accepted, the
+// same record (with the palette selected as SelectTimPalette does), the same
+// draw refusal and, when it draws, the same pixels from DecodeTimPixels; no
+// rows kept unless drawn, at most 4 bytes a pixel, nothing read past the
+// image block. Empty when all of it holds.
+std::string CheckTimReader(const uint8_t* data, size_t size, const TimReaderDrive& drive);
+
 // Fills the destination before decoding; alpha 0x5A is one no TIM colour has.
 inline constexpr uint32_t kTimRoadUnwritten = 0x5A5A5A5Au;

@@ -1,14 +1,17 @@
 // The gdk-pixbuf loader of TIM files (libpixbufloader-tim.so): Eye of GNOME,
 // gThumb, Geeqie, Ristretto and other GTK programs open TIM files through it.
-// Glue around the decoder: TimBytesToRead says how much to take, FindTimRefusal
-// judges, DecodeTimRows draws. Both of gdk-pixbuf's roads, `load` (a FILE*)
-// and the incremental one (chunks of any size), go through one TimReader.
+// Glue around the decoder: its TimReader takes the file and judges it,
+// DecodeTimRows draws. Both of gdk-pixbuf's roads, `load` (a FILE*) and the
+// incremental one (chunks of any size), go through one PixbufRead.
 #define GDK_PIXBUF_ENABLE_BACKEND
 #include <gdk-pixbuf/gdk-pixbuf-io.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "TimDecode.h"
 #include "TimFormat.h"
+#include "TimReader.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <bit>
@@ -45,57 +48,63 @@ void BgraToRgbaInPlace(uint32_t* pixels, size_t count) {
 // Decodes in bands of rows, each reordered while it is still in the cache.
 constexpr uint32_t kBandRows = 16;
 
-// One file taken front to back: keeps the bytes the header says the file
-// holds, no more, and makes the pixbuf once they are all in.
-class TimReader {
+// One file taken front to back through the decoder's TimReader, which keeps
+// the headers, the palette and the rows, no block's slack; the pixbuf is made
+// once they are in. The file ends with its image block: whatever follows
+// (padding, another TIM file) is not read.
+class PixbufRead {
 public:
-    TimReader(GdkPixbufModuleSizeFunc sizeFunc, GdkPixbufModulePreparedFunc preparedFunc,
-              GdkPixbufModuleUpdatedFunc updatedFunc, gpointer userData)
-        : sizeFunc_(sizeFunc), preparedFunc_(preparedFunc), updatedFunc_(updatedFunc), userData_(userData) {}
-    ~TimReader() {
-        g_free(bytes_);
+    PixbufRead(GdkPixbufModuleSizeFunc sizeFunc, GdkPixbufModulePreparedFunc preparedFunc,
+               GdkPixbufModuleUpdatedFunc updatedFunc, gpointer userData, uint64_t inputSize = kTimUnknownSize)
+        : reader_(ReadOptions(inputSize)),
+          sizeFunc_(sizeFunc),
+          preparedFunc_(preparedFunc),
+          updatedFunc_(updatedFunc),
+          userData_(userData) {}
+    ~PixbufRead() {
         if (pixbuf_) g_object_unref(pixbuf_);
     }
-    TimReader(const TimReader&) = delete;
-    TimReader& operator=(const TimReader&) = delete;
+    PixbufRead(const PixbufRead&) = delete;
+    PixbufRead& operator=(const PixbufRead&) = delete;
 
-    // How many more bytes the reader wants; 0 once it has them all or has failed.
-    uint64_t Wanted() const { return failed_ || pixbuf_ ? 0 : need_ - size_; }
-
-    // Takes what it wants of `data` and ignores the rest (bytes after the image).
+    // Takes what the reader wants of `data`; the rest, after the image, is
+    // ignored. The pixbuf is drawn before this returns, so that a piece that
+    // holds all the rows (a whole file, as viewers that read it first hand
+    // it over) is drawn from as it is, with no copy.
     bool Feed(const uint8_t* data, size_t count, GError** error) {
         if (failed_) return false;
-        // A whole file in one piece, as viewers that read it first hand it
-        // over: drawn from the caller's bytes, with no copy.
-        if (size_ == 0 && count > 0 && TimBytesToRead(data, count).bytes <= count)
-            return Advance(data, count, error) || Fail();
-        while (count > 0 && Wanted() > 0) {
-            const size_t take = size_t(std::min<uint64_t>(count, Wanted()));
-            if (!Reserve(size_ + take, error)) return Fail();
-            std::memcpy(bytes_ + size_, data, take);
-            size_ += take;
-            data += take;
-            count -= take;
-            if (!Advance(bytes_, size_, error)) return Fail();
+        while (count > 0 && !Ended()) {
+            const size_t used = reader_.FeedInPlace(data, count);
+            data += used;
+            count -= used;
+            if (!Advance(error)) return Fail();
         }
         return true;
     }
 
-    // Reads from `file` what the header says the file holds, straight into
-    // the reader's buffer, which grows with what the file really holds (not
-    // with what a header claims).
+    // Reads from `file` what the reader asks for, seeking over what it skips
+    // where the file allows.
     bool ReadFrom(FILE* file, GError** error) {
-        while (uint64_t wanted = Wanted()) {
-            const size_t step = size_t(std::min<uint64_t>(wanted, std::max<size_t>(size_, 65536)));
-            if (!Reserve(size_ + step, error)) return Fail();
-            const size_t n = std::fread(bytes_ + size_, 1, step, file);
-            size_ += n;
-            if (n > 0 && !Advance(bytes_, size_, error)) return Fail();
-            if (n < step) break;
-        }
-        if (std::ferror(file)) {
-            SetError(error, GDK_PIXBUF_ERROR_FAILED, std::string("cannot read the file: ") + std::strerror(errno));
-            return Fail();
+        uint8_t buffer[65536];
+        while (!Ended()) {
+            const TimReadStep step = reader_.Next();
+            if (step.action == TimReadAction::Skip && seekable_ && step.count <= uint64_t(INT64_MAX) &&
+                fseeko(file, off_t(step.count), SEEK_CUR) == 0) {
+                reader_.Skipped(step.count);
+            } else {
+                const size_t n = std::fread(buffer, 1, size_t(std::min<uint64_t>(step.count, sizeof buffer)), file);
+                if (n == 0) {
+                    if (std::ferror(file)) {
+                        SetError(error, GDK_PIXBUF_ERROR_FAILED,
+                                 std::string("cannot read the file: ") + std::strerror(errno));
+                        return Fail();
+                    }
+                    reader_.EndOfInput();
+                } else {
+                    reader_.Feed(buffer, n);
+                }
+            }
+            if (!Advance(error)) return Fail();
         }
         return true;
     }
@@ -103,56 +112,46 @@ public:
     // The file has ended: the pixbuf, or the reason there is none.
     bool Finish(GError** error) {
         if (failed_) return false;
-        if (pixbuf_) return true;
-        return Decode(bytes_, size_, error) || Fail();
+        if (!Ended()) reader_.EndOfInput();
+        return Advance(error) || Fail();
     }
 
     GdkPixbuf* Pixbuf() const { return pixbuf_; }
 
+    void SetSeekable() { seekable_ = true; }
+
 private:
+    static TimReadOptions ReadOptions(uint64_t inputSize) {
+        TimReadOptions options;
+        options.inputSize = inputSize;
+        return options;
+    }
+
+    bool Ended() const {
+        const TimReadAction action = reader_.Next().action;
+        return action == TimReadAction::Done || action == TimReadAction::Refused;
+    }
+
     bool Fail() {
         failed_ = true;
         return false;
     }
 
-    bool Reserve(size_t size, GError** error) {
-        if (size <= capacity_) return true;
-        // Doubling, so that one-byte chunks cost no more than large ones;
-        // never past what the header asked for.
-        size_t capacity = std::max<size_t>(capacity_ * 2, 64);
-        if (capacity > need_) capacity = size_t(need_);
-        if (capacity < size) capacity = size;
-        auto* grown = static_cast<uint8_t*>(g_try_realloc(bytes_, capacity));
-        if (!grown) {
-            SetError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
-                     "not enough memory to read the TIM file's " + std::to_string(size) + " bytes");
-            return false;
-        }
-        bytes_ = grown;
-        capacity_ = capacity;
-        return true;
-    }
-
-    // After new bytes: how many the file wants now, the size once its header
-    // is in, and the picture once everything is.
-    bool Advance(const uint8_t* file, size_t size, GError** error) {
-        const TimBytesNeeded need = TimBytesToRead(file, size);
-        need_ = need.bytes;
-        if (need.sizeKnown && !sizeTold_) {
+    // After the reader took bytes: the size once its header is in, the
+    // verdict and the picture once the file is read.
+    bool Advance(GError** error) {
+        if (reader_.SizeKnown() && !sizeTold_ && reader_.Width() <= kMaxTimWidth) {
             sizeTold_ = true;
-            // An image too large (or empty) is refused before its data is read.
+            // An image too large (or empty) is refused before its rows are read.
             TimImageInfo probe{};
-            probe.width = uint16_t(need.width > 0xFFFF ? 0xFFFF : need.width);
-            probe.height = uint16_t(need.height);
-            if (need.width <= 0xFFFF) {
-                const std::string why = TimDrawRefusalText(probe);
-                if (!why.empty()) {
-                    SetError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, why);
-                    return false;
-                }
+            probe.width = uint16_t(reader_.Width());
+            probe.height = uint16_t(reader_.Height());
+            if (const TimRefusal draw = TimDrawRefusal(probe); draw.reason != TimRefusalReason::Accepted) {
+                SetError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, TimRefusalText(draw));
+                return false;
             }
-            if (sizeFunc_ && need.width <= 0xFFFF) {
-                int width = int(need.width), height = int(need.height);
+            if (sizeFunc_) {
+                int width = int(reader_.Width()), height = int(reader_.Height());
                 sizeFunc_(&width, &height, userData_);
                 // A caller that sets no size wants only the size (as
                 // gdk_pixbuf_get_file_info does): nothing more to read.
@@ -162,29 +161,33 @@ private:
                 }
             }
         }
-        if (size >= need_) return Decode(file, size, error);
-        return true;
+        switch (reader_.Next().action) {
+            case TimReadAction::Refused: {
+                const TimRefusal refusal = reader_.Refusal();
+                const GdkPixbufError code = refusal.reason == TimRefusalReason::NoIdentifier ||
+                                                    refusal.reason == TimRefusalReason::UnknownFlags
+                                                ? GDK_PIXBUF_ERROR_UNKNOWN_TYPE
+                                            : refusal.reason == TimRefusalReason::NoMemory
+                                                ? GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY
+                                                : GDK_PIXBUF_ERROR_CORRUPT_IMAGE;
+                SetError(error, code, TimRefusalText(refusal));
+                return false;
+            }
+            case TimReadAction::Done: return pixbuf_ || Draw(error);
+            default: return true;
+        }
     }
 
-    bool Decode(const uint8_t* file, size_t size, GError** error) {
-        TimImageInfo info{};
-        const TimRefusal refusal = FindTimRefusal(info, file, size);
-        if (refusal.reason != TimRefusalReason::Accepted) {
-            const bool notTim =
-                refusal.reason == TimRefusalReason::NoIdentifier || refusal.reason == TimRefusalReason::UnknownFlags;
-            SetError(error, notTim ? GDK_PIXBUF_ERROR_UNKNOWN_TYPE : GDK_PIXBUF_ERROR_CORRUPT_IMAGE,
-                     TimRefusalText(refusal));
-            return false;
-        }
-        if (const std::string why = TimDrawRefusalText(info); !why.empty()) {
-            SetError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, why);
+    bool Draw(GError** error) {
+        const TimImageInfo& info = reader_.Record();
+        if (const TimRefusal draw = reader_.DrawRefusal(); draw.reason != TimRefusalReason::Accepted) {
+            SetError(error, GDK_PIXBUF_ERROR_CORRUPT_IMAGE, TimRefusalText(draw));
             return false;
         }
         GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, info.width, info.height);
         if (!pixbuf) {
             SetError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
-                     "not enough memory for a " + std::to_string(info.width) + " x " + std::to_string(info.height) +
-                         " image");
+                     TimRefusalText({TimRefusalReason::NoMemory, info.width, info.height}));
             return false;
         }
         // gdk-pixbuf pads rows to four bytes, so four-byte pixels have none:
@@ -205,45 +208,83 @@ private:
         }
         if (updatedFunc_) updatedFunc_(pixbuf, 0, 0, info.width, info.height, userData_);
         pixbuf_ = pixbuf;
-        g_free(bytes_);  // the pixels are all out; the bytes are no longer needed
-        bytes_ = nullptr;
-        capacity_ = size_ = 0;
         return true;
     }
 
+    TimReader reader_;
     GdkPixbufModuleSizeFunc sizeFunc_;
     GdkPixbufModulePreparedFunc preparedFunc_;
     GdkPixbufModuleUpdatedFunc updatedFunc_;
     gpointer userData_;
-    uint8_t* bytes_ = nullptr;
-    size_t size_ = 0, capacity_ = 0;
-    uint64_t need_ = 1;  // until the first byte is in
-    bool sizeTold_ = false, failed_ = false;
+    bool sizeTold_ = false, failed_ = false, seekable_ = false;
     GdkPixbuf* pixbuf_ = nullptr;
 };
 
 GdkPixbuf* Load(FILE* file, GError** error) {
-    TimReader reader(nullptr, nullptr, nullptr, nullptr);
-    if (!reader.ReadFrom(file, error) || !reader.Finish(error)) return nullptr;
-    return GDK_PIXBUF(g_object_ref(reader.Pixbuf()));
+    // A regular file's size from where gdk-pixbuf left it: the blocks are
+    // checked against it and its slack is seeked over.
+    struct stat st {};
+    const off_t at = ftello(file);
+    const bool regular = fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) && at >= 0 && at <= st.st_size;
+    PixbufRead read(nullptr, nullptr, nullptr, nullptr, regular ? uint64_t(st.st_size - at) : kTimUnknownSize);
+    if (regular) read.SetSeekable();
+    if (!read.ReadFrom(file, error) || !read.Finish(error)) return nullptr;
+    return GDK_PIXBUF(g_object_ref(read.Pixbuf()));
 }
 
 gpointer BeginLoad(GdkPixbufModuleSizeFunc sizeFunc, GdkPixbufModulePreparedFunc preparedFunc,
                    GdkPixbufModuleUpdatedFunc updatedFunc, gpointer userData, GError** error) {
-    auto* reader = new (std::nothrow) TimReader(sizeFunc, preparedFunc, updatedFunc, userData);
-    if (!reader) SetError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "not enough memory to start reading");
-    return reader;
+    auto* read = new (std::nothrow) PixbufRead(sizeFunc, preparedFunc, updatedFunc, userData);
+    if (!read) SetError(error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY, "not enough memory to start reading");
+    return read;
 }
 
 gboolean LoadIncrement(gpointer context, const guchar* data, guint size, GError** error) {
-    return static_cast<TimReader*>(context)->Feed(data, size, error);
+    return static_cast<PixbufRead*>(context)->Feed(data, size, error);
 }
 
 gboolean StopLoad(gpointer context, GError** error) {
-    auto* reader = static_cast<TimReader*>(context);
-    const bool done = reader->Finish(error);
-    delete reader;
+    auto* read = static_cast<PixbufRead*>(context);
+    const bool done = read->Finish(error);
+    delete read;
     return done;
+}
+
+// gdk-pixbuf matches a prefix byte for byte (' ') or a zero byte ('z'), with
+// no bit masks: the decoder's signature becomes one pattern for each value
+// its mask leaves free. Each prefix is read as a C string, so the mask alone
+// decides the bytes that must be zero.
+constexpr size_t kSignatureBytes = sizeof kTimSignature;
+
+constexpr size_t SignaturePatternCount() {
+    size_t count = 1;
+    for (uint8_t mask : kTimSignatureMask) count <<= 8 - std::popcount(mask);
+    return count;
+}
+
+struct PatternText {
+    char prefix[kSignatureBytes + 1];
+    char mask[kSignatureBytes + 1];
+};
+
+GdkPixbufModulePattern* SignaturePatterns() {
+    static PatternText texts[SignaturePatternCount()];
+    static GdkPixbufModulePattern patterns[SignaturePatternCount() + 1];
+    for (size_t n = 0; n < SignaturePatternCount(); ++n) {
+        size_t pick = n;  // its digits choose the free bits of each byte in turn
+        for (size_t i = 0; i < kSignatureBytes; ++i) {
+            uint8_t value = kTimSignature[i];
+            for (unsigned bit = 0; bit < 8; ++bit) {
+                if (kTimSignatureMask[i] >> bit & 1) continue;
+                value = uint8_t(value | (pick & 1) << bit);
+                pick >>= 1;
+            }
+            texts[n].prefix[i] = value ? char(value) : 'z';
+            texts[n].mask[i] = value ? ' ' : 'z';
+        }
+        patterns[n] = {texts[n].prefix, texts[n].mask, 80};
+    }
+    return patterns;  // ends with the zeroed entry
 }
 
 }  // namespace
@@ -258,17 +299,10 @@ G_MODULE_EXPORT void fill_vtable(GdkPixbufModule* module) {
 }
 
 G_MODULE_EXPORT void fill_info(GdkPixbufFormat* info) {
-    // The identifier's low byte, three zero bytes, any flags byte, three more
-    // zero bytes. gdk-pixbuf reads each prefix as a C string, so the mask
-    // alone decides the bytes that must be zero ('z').
-    static char prefix[] = {char(kTimIdentifier & 0xFF), 'z', 'z', 'z', 'x', 'z', 'z', 'z', 0};
-    static char mask[] = " zzzxzzz";
-    static GdkPixbufModulePattern signature[] = {{prefix, mask, 80}, {nullptr, nullptr, 0}};
     static gchar* mimeTypes[] = {const_cast<gchar*>("image/x-tim"), nullptr};
     static gchar* extensions[] = {const_cast<gchar*>("tim"), nullptr};
-    static_assert(kTimIdentifier < 256, "the pattern holds the identifier in one byte");
     info->name = const_cast<gchar*>("tim");
-    info->signature = signature;
+    info->signature = SignaturePatterns();
     info->description = const_cast<gchar*>("PlayStation TIM image");
     info->mime_types = mimeTypes;
     info->extensions = extensions;

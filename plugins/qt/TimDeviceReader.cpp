@@ -5,48 +5,59 @@
 #include <QIODevice>
 
 #include <algorithm>
-#include <new>
 
 namespace {
-
-// A header may claim gigabytes that the file does not hold: the buffer grows
-// with what actually arrives, at most doubling, never by what is claimed.
-constexpr qint64 kFirstChunk = 64 * 1024;
 
 // How long a pipe may stay silent before the file counts as ended.
 constexpr int kReadTimeoutMs = 5000;
 
+constexpr size_t kHeadBytes = 20;
+
+bool Ended(const TimReader& reader) {
+    const TimReadAction action = reader.Next().action;
+    return action == TimReadAction::Done || action == TimReadAction::Refused;
+}
+
 }  // namespace
 
-TimBytesNeeded TimDeviceReader::Fill(QIODevice* device, bool headerOnly) {
-    for (;;) {
-        const TimBytesNeeded need = TimBytesToRead(bytes_.data(), bytes_.size());
-        const uint64_t have = bytes_.size();
-        if (need.bytes <= have || ended_ || (headerOnly && need.sizeKnown)) return need;
-        // What a seekable device still holds is known, and bounds the read
-        // as well as what the header claims (a size of 0 may only mean
-        // unknown, as for files in /proc: then it is read like a pipe).
-        uint64_t chunk = std::min<uint64_t>(need.bytes - have, std::max<uint64_t>(kFirstChunk, have));
+void TimDeviceReader::Drive(QIODevice* device, bool untilSize) {
+    if (!reader_) {
+        // What a seekable device still holds bounds the file, so that slack is
+        // sought over and never past the end. A size of 0 may only mean
+        // unknown, as for files in /proc: then it is read like a pipe.
+        TimReadOptions options;
         const qint64 left = device->isSequential() ? 0 : device->size() - device->pos();
-        if (left > 0) chunk = std::min(need.bytes - have, uint64_t(left));
-        try {
-            bytes_.resize(size_t(have) + size_t(chunk));
-        } catch (const std::bad_alloc&) {
-            outOfMemory_ = ended_ = true;
-            return need;
+        if (left > 0) options.inputSize = uint64_t(left);
+        seekable_ = left > 0;
+        reader_ = std::make_unique<TimReader>(options);
+    }
+    TimReader& reader = *reader_;
+    char buffer[65536];
+    while (!Ended(reader) && !(untilSize && reader.SizeKnown())) {
+        const TimReadStep step = reader.Next();
+        if (step.action == TimReadAction::Skip && seekable_ && device->seek(device->pos() + qint64(step.count))) {
+            reader.Skipped(step.count);
+            continue;
         }
-        auto* target = reinterpret_cast<char*>(bytes_.data() + have);
-        qint64 got = device->read(target, qint64(chunk));
+        const qint64 ask = qint64(std::min<uint64_t>(step.count, sizeof buffer));
+        qint64 got = device->read(buffer, ask);
         if (got == 0 && device->isSequential() && device->waitForReadyRead(kReadTimeoutMs))
-            got = device->read(target, qint64(chunk));
-        bytes_.resize(size_t(have) + size_t(std::max<qint64>(got, 0)));
-        if (got <= 0) ended_ = true;
+            got = device->read(buffer, ask);
+        if (got <= 0) {
+            reader.EndOfInput();
+            continue;
+        }
+        const auto* bytes = reinterpret_cast<const uint8_t*>(buffer);
+        if (head_.size() < kHeadBytes)
+            head_.insert(head_.end(), bytes, bytes + std::min<size_t>(size_t(got), kHeadBytes - head_.size()));
+        reader.Feed(bytes, size_t(got));
     }
 }
 
 QSize TimDeviceReader::ReadSize(QIODevice* device) {
-    const TimBytesNeeded need = Fill(device, true);
-    if (need.sizeKnown && need.width <= 0xFFFF) return QSize(int(need.width), int(need.height));
+    Drive(device, true);
+    if (reader_->SizeKnown() && reader_->Width() <= kMaxTimWidth)
+        return QSize(int(reader_->Width()), int(reader_->Height()));
     // Headers that refuse the file before the image block is reached.
     return QSize();
 }
@@ -58,26 +69,25 @@ bool TimDeviceReader::Fail(const QString& why) {
 
 bool TimDeviceReader::ReadImage(QIODevice* device, QImage* image) {
     error_.clear();
-    const TimBytesNeeded need = Fill(device, true);
+    Drive(device, true);
     // Refused before its pixels are read: nothing of it would be drawn.
-    if (need.sizeKnown && uint64_t(need.width) * need.height > kMaxTimPixels)
-        return Fail(QStringLiteral("image too large: %1 x %2 pixels (at most %3)")
-                        .arg(need.width)
-                        .arg(need.height)
-                        .arg(kMaxTimPixels));
-    Fill(device, false);
-    if (outOfMemory_) return Fail(QStringLiteral("not enough memory to read the file"));
-
-    // Zero-filled, so that clutData stays null without a CLUT block.
-    TimImageInfo info{};
-    const TimRefusal refusal = FindTimRefusal(info, bytes_.data(), bytes_.size());
-    if (refusal.reason != TimRefusalReason::Accepted)
+    if (reader_->SizeKnown() && reader_->Width() <= kMaxTimWidth) {
+        TimImageInfo probe{};
+        probe.width = uint16_t(reader_->Width());
+        probe.height = uint16_t(reader_->Height());
+        if (const TimRefusal draw = TimDrawRefusal(probe); draw.reason != TimRefusalReason::Accepted)
+            return Fail(QString::fromStdString(TimRefusalText(draw)));
+    }
+    Drive(device, false);
+    if (const TimRefusal refusal = reader_->Refusal(); refusal.reason != TimRefusalReason::Accepted)
         return Fail(QString::fromStdString(TimRefusalText(refusal)));
-    if (info.width == 0 || info.height == 0)
-        return Fail(QStringLiteral("the image has no pixels (%1 x %2)").arg(info.width).arg(info.height));
+    if (const TimRefusal draw = reader_->DrawRefusal(); draw.reason != TimRefusalReason::Accepted)
+        return Fail(QString::fromStdString(TimRefusalText(draw)));
 
+    const TimImageInfo& info = reader_->Record();
     QImage decoded(info.width, info.height, QImage::Format_ARGB32);
-    if (decoded.isNull()) return Fail(QStringLiteral("not enough memory for the image"));
+    if (decoded.isNull())
+        return Fail(QString::fromStdString(TimRefusalText({TimRefusalReason::NoMemory, info.width, info.height})));
     // Format_ARGB32 is the decoder's pixel (0xAARRGGBB), its rows have no gap
     // at 4 bytes per pixel, and they run top-down. The decoder's pixels have
     // alpha 0 or 255 only, which premultiplying leaves unchanged, so they are

@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <optional>
+#include <regex>
 #include <string>
 
 using namespace timtest;
@@ -292,4 +295,48 @@ TEST(ParseTimHeader, ImageEndUsesTheEffectiveLength) {
     Bytes longer = MakeTim(2, std::nullopt, Block{4, 2, Bytes(30, 0), 42});
     ASSERT_TRUE(Accepts(longer, &info));
     EXPECT_EQ(+info.imageEnd, 8u + 42);
+}
+
+// The pattern and mask that clients register match exactly the files whose
+// first eight bytes pass the signature rules on them (the identifier and the
+// flags): every value of every one of those bytes, in an otherwise valid
+// file. And the shared-mime-info magic that ships says the same.
+TEST(CheckTimSignature, RegisteredPatternIsTheRuleOnTheFirstEightBytes) {
+    const Bytes valid = MakeTim(2, std::nullopt, Block{1, 1});
+    size_t matched = 0;
+    for (size_t offset = 0; offset < 8; ++offset) {
+        for (unsigned value = 0; value < 256; ++value) {
+            Bytes file = valid;
+            file[offset] = uint8_t(value);
+            bool matches = true;
+            for (size_t i = 0; i < 8; ++i) matches &= (file[i] & kTimSignatureMask[i]) == kTimSignature[i];
+            TimImageInfo info{};
+            const TimRefusalReason reason = FindTimRefusal(info, file.data(), file.size()).reason;
+            const bool firstEightPass = reason != TimRefusalReason::NoIdentifier && reason != TimRefusalReason::UnknownFlags;
+            EXPECT_EQ(matches, firstEightPass) << "byte " << offset << " = " << value;
+            matched += matches;
+        }
+    }
+    EXPECT_EQ(matched, 7u + 16u) << "one value of each fixed byte, 16 flags";
+
+    // <match type="little32" offset="0" value="16"> and, inside it,
+    // <match type="little32" offset="4" value="0" mask="0xfffffff0"/>.
+    std::ifstream in(TIM_MIME_XML);
+    const std::string xml((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::regex match(R"re(<match type="little32" offset="(\d+)" value="(\d+)"(?: mask="0x([0-9a-f]+)")?)re");
+    uint8_t pattern[8] = {}, mask[8] = {};
+    size_t matches = 0;
+    for (auto m = std::sregex_iterator(xml.begin(), xml.end(), match); m != std::sregex_iterator(); ++m, ++matches) {
+        const size_t offset = std::stoul((*m)[1]);
+        const uint32_t value = uint32_t(std::stoul((*m)[2]));
+        const uint32_t bits = (*m)[3].matched ? uint32_t(std::stoul((*m)[3], nullptr, 16)) : 0xFFFFFFFFu;
+        ASSERT_LE(offset, 4u);
+        for (size_t i = 0; i < 4; ++i) {
+            pattern[offset + i] = uint8_t(value >> (8 * i));
+            mask[offset + i] = uint8_t(bits >> (8 * i));
+        }
+    }
+    EXPECT_EQ(matches, 2u);
+    EXPECT_EQ(Bytes(pattern, pattern + 8), Bytes(kTimSignature, kTimSignature + 8));
+    EXPECT_EQ(Bytes(mask, mask + 8), Bytes(kTimSignatureMask, kTimSignatureMask + 8));
 }

@@ -8,15 +8,22 @@
 #include "TimDecode.h"
 #include "TimFormat.h"
 
+#include <fcntl.h>
 #include <png.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -202,4 +209,135 @@ TEST(Tim2Png, ExitCodesAndMessages) {
     }
     EXPECT_EQ(std::set<fs::path>(fs::directory_iterator(out), fs::directory_iterator()), std::set<fs::path>())
         << "nothing written, no temporary file left";
+}
+
+namespace {
+
+struct Measured {
+    int code = -1;
+    std::string output;
+    long peakKiB = 0;  // the run's peak resident memory
+    double seconds = 0;
+};
+
+// Runs tim2png with `arguments` as a child of its own, for its peak memory
+// and time; killed after 20 seconds, which then shows as code -1.
+Measured RunMeasured(const std::vector<std::string>& arguments) {
+    const fs::path log = fs::path(testing::TempDir()) / "tim2png-measured.txt";
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(out, 2);
+        std::vector<char*> argv{const_cast<char*>(TIM2PNG_PATH)};
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(TIM2PNG_PATH, argv.data());
+        _exit(127);
+    }
+    Measured m;
+    int status = 0;
+    rusage usage{};
+    while (wait4(pid, &status, WNOHANG, &usage) == 0) {
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(20)) {
+            kill(pid, SIGKILL);
+            wait4(pid, &status, 0, &usage);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    m.peakKiB = usage.ru_maxrss;
+    std::ifstream in(log);
+    m.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return m;
+}
+
+// A 16-bit TIM file whose image block starts with `header` and whose size is
+// `size` bytes, the rest a hole of zeros that takes no disk.
+fs::path SparseTim(const fs::path& path, const timtest::Bytes& header, uint64_t size) {
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(header.data()), std::streamsize(header.size()));
+    }
+    fs::resize_file(path, size);
+    return path;
+}
+
+}  // namespace
+
+// Inputs that are not what they seem: no regular file (refused at once,
+// before a FIFO without a writer could hold open()), lengths claiming far
+// more than the image (walked past, never held), images at and past the
+// pixel cap every client shares, and output names as long as a name can be.
+TEST(Tim2Png, ReadsRegularFilesAsFarAsTheImageNeeds) {
+    const fs::path out = FreshFolder("tim2png-inputs");
+    fs::create_directories(out);
+    const fs::path fifo = out / "no-writer.tim";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    constexpr uint64_t kMiB = uint64_t(1) << 20;
+    // A red 1 x 1 image whose block claims 256 MiB, and 4096 x 4096 and
+    // 4096 x 4097 images of transparent black.
+    const fs::path claim = SparseTim(out / "claim.tim", timtest::MakeTim(2, std::nullopt,
+                                     timtest::Block{1, 1, timtest::Colours({0x001F}), uint32_t(256 * kMiB)}), 8 + 256 * kMiB);
+    auto bigHeader = [](uint16_t h) {
+        timtest::Bytes v;
+        timtest::PutU32(v, 16);
+        timtest::PutU32(v, 2);
+        timtest::PutU32(v, 12 + 2 * 4096 * uint32_t(h));
+        timtest::PutU32(v, 0);
+        timtest::PutU16(v, 4096);
+        timtest::PutU16(v, h);
+        return v;
+    };
+    const fs::path cap = SparseTim(out / "cap.tim", bigHeader(4096), 20 + 2 * 4096 * 4096);
+    const fs::path over = SparseTim(out / "over.tim", bigHeader(4097), 20 + 2 * 4096 * 4097);
+    const std::string longName = (out / (std::string(251, 'n') + ".png")).string();
+    const struct {
+        const char* what;
+        std::vector<std::string> arguments;
+        int code;
+        const char* message;
+        fs::path png;  // written, with this many pixels a side
+        uint32_t width, height;
+        long maxPeakKiB;  // 0: not measured
+    } cases[] = {
+        {"a device", {"/dev/zero", (out / "zero.png").string()}, 7,
+         "/dev/zero: not a regular file (a pipe, device or socket); not read", {}, 0, 0, 0},
+        {"a FIFO without a writer", {fifo.string(), (out / "fifo.png").string()}, 7,
+         "no-writer.tim: not a regular file (a pipe, device or socket); not read", {}, 0, 0, 0},
+        {"a block claiming 256 MiB", {claim.string(), (out / "claim.png").string()}, 0,
+         "claim.tim: 1 x 1, 16-bit direct colour -> ", out / "claim.png", 1, 1, 64 * 1024},
+        {"at the pixel cap", {cap.string(), (out / "cap.png").string()}, 0, "cap.tim: 4096 x 4096, 16-bit direct colour",
+         out / "cap.png", 4096, 4096, 0},
+        {"past the pixel cap", {over.string(), (out / "over.png").string()}, 1,
+         "over.tim: refused: image too large: 4096 x 4097 pixels (at most 16777216 in all)", {}, 0, 0, 64 * 1024},
+        {"a 255-byte output name", {claim.string(), longName}, 0, "-> ", longName, 1, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Measured run = RunMeasured(c.arguments);
+        EXPECT_EQ(run.code, c.code) << run.output;
+        EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+        EXPECT_LT(run.seconds, 10.0);
+        if (c.maxPeakKiB) {
+            EXPECT_LT(run.peakKiB, c.maxPeakKiB) << "peak memory in KiB";
+        }
+        if (c.png.empty()) continue;
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        ASSERT_TRUE(png_image_begin_read_from_file(&image, c.png.c_str())) << c.png;
+        EXPECT_EQ(image.width, c.width);
+        EXPECT_EQ(image.height, c.height);
+        png_image_free(&image);
+    }
+    uint32_t width = 0, height = 0;
+    EXPECT_EQ(ReadPng(out / "claim.png", width, height), std::vector<uint32_t>{0xFFFF0000u}) << "red, from the rows only";
+    // Nothing else written, no temporary file left.
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(out)) names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"no-writer.tim", "claim.tim", "cap.tim", "over.tim", "claim.png",
+                                            "cap.png", fs::path(longName).filename().string()}));
 }

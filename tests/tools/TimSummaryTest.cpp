@@ -1,5 +1,6 @@
 // timthumb's one-line account of a file: size and format, or why it is refused.
 #include "TimBuilder.h"
+#include "TimFormat.h"
 #include "TimSummary.h"
 
 #include <gtest/gtest.h>
@@ -51,6 +52,30 @@ TEST(TimSummary, FormatsAndRefusalReasons) {
         EXPECT_EQ(s.accepted, c.accepted);
         EXPECT_EQ(c.accepted ? s.format : s.reason, c.text);
     }
+    // The reasons an accepted file is not drawn, word for word as every
+    // client prints them.
+    const struct {
+        TimRefusal refusal;
+        const char* text;
+    } draws[] = {
+        {{TimRefusalReason::NoPixels, 0, 3}, "the image has no pixels (0 x 3)"},
+        {{TimRefusalReason::TooManyPixels, 4096, 4097}, "image too large: 4096 x 4097 pixels (at most 16777216 in all)"},
+        {{TimRefusalReason::NoMemory, 4096, 4096}, "not enough memory for a 4096 x 4096 image"},
+    };
+    for (const auto& d : draws) {
+        EXPECT_EQ(TimRefusalText(d.refusal), d.text);
+        TimImageInfo info{};
+        info.width = uint16_t(d.refusal.value);
+        info.height = uint16_t(d.refusal.height);
+        if (d.refusal.reason != TimRefusalReason::NoMemory) {
+            EXPECT_EQ(TimDrawRefusalText(info), d.text);
+        }
+    }
+    TimImageInfo drawn{};
+    drawn.width = 4096;
+    drawn.height = 4096;
+    EXPECT_EQ(TimDrawRefusal(drawn).reason, TimRefusalReason::Accepted);
+
     const Bytes wide = MakeTim(3, std::nullopt, Block{5, 7});
     const TimSummary s = SummarizeTim(wide.data(), wide.size());
     EXPECT_EQ(s.width, 3);  // 2 * 5 / 3 pixels

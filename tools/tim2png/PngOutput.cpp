@@ -18,11 +18,6 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string NameOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string SystemError(int error) {
     if (error == ENOENT) return "its folder does not exist";
     return std::strerror(error);
@@ -31,8 +26,10 @@ std::string SystemError(int error) {
 }  // namespace
 
 std::string WritePngFile(const std::string& path, const uint32_t* pixels, uint32_t width, uint32_t height) {
-    // Hidden and beside the output, so that the rename stays in one file system.
-    std::string temporary = FolderOf(path) + "/." + NameOf(path) + ".XXXXXX";
+    // Hidden and beside the output, so that the rename stays in one file
+    // system; a short name of its own, since the output's own name with
+    // anything added would no longer fit a file name when it is already long.
+    std::string temporary = FolderOf(path) + "/.tim2png-XXXXXX";
     std::vector<char> name(temporary.begin(), temporary.end());
     name.push_back('\0');
     const int fd = mkstemp(name.data());

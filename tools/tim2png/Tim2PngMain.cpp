@@ -7,16 +7,19 @@
 #include "StraightAlpha.h"
 #include "TimDecode.h"
 #include "TimFormat.h"
+#include "TimReader.h"
 #include "TimSummary.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -32,6 +35,7 @@ const char kUsage[] =
     "and transparency of the Windows thumbnail handler. The output defaults to the\n"
     "input's name with .png; with -o, every input becomes FOLDER/NAME.png (FOLDER is\n"
     "created if missing). An existing PNG is replaced only once the new one is complete.\n"
+    "Inputs are regular files; a pipe or a device is refused at once.\n"
     "\n"
     "--size N     shrink to fit N x N (1 to 65535), keeping the aspect ratio; smaller\n"
     "             images keep their size\n"
@@ -42,7 +46,8 @@ const char kUsage[] =
     "\n"
     "Exit codes: 0 done, 1 a file was refused (the reason is printed; with several\n"
     "files: any file failed, the others are still converted), 2 bad arguments,\n"
-    "3 input missing or unreadable, 5 output cannot be written, 6 any other failure.\n"
+    "3 input missing or unreadable, 5 output cannot be written, 6 any other failure,\n"
+    "7 input is not a regular file.\n"
     "(4 is timthumb's \"handler not registered\" and is not used.)";
 
 struct Options {
@@ -157,41 +162,52 @@ Outcome Fail(int code, std::string message) {
     return {code, std::move(message)};
 }
 
-// Reads the whole file, or says why it cannot.
-Outcome ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Opens a regular file, or says why not. O_NONBLOCK: a FIFO without a
+// writer would otherwise hold open() forever before fstat could refuse it.
+Outcome OpenInput(const std::string& path, int& fd, uint64_t& size) {
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT) return Fail(kExitInputUnreadable, path + ": file not found");
         return Fail(kExitInputUnreadable, path + ": cannot read it: " + std::strerror(error));
     }
     struct stat st {};
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    Outcome outcome;
+    if (fstat(fd, &st) != 0)
+        outcome = Fail(kExitInputUnreadable, path + ": cannot read it: " + std::strerror(errno));
+    else if (S_ISDIR(st.st_mode))
+        outcome = Fail(kExitInputUnreadable, path + ": is a folder, not a file");
+    else if (!S_ISREG(st.st_mode))
+        outcome = Fail(kExitNotAFile, path + ": not a regular file (a pipe, device or socket); not read");
+    if (outcome.code != kExitOk) {
         close(fd);
-        return Fail(kExitInputUnreadable, path + ": is a folder, not a file");
+        fd = -1;
+        return outcome;
     }
-    try {
-        bytes.resize(S_ISREG(st.st_mode) ? size_t(st.st_size) : 0);
-    } catch (const std::bad_alloc&) {
-        close(fd);
-        return Fail(kExitOtherFailure, path + ": not enough memory to read its " + std::to_string(st.st_size) + " bytes");
-    }
-    size_t done = 0;
-    for (;;) {
-        if (done == bytes.size()) bytes.resize(done + 65536);  // the file grew, or is not a regular file
-        const ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int error = errno;
-            close(fd);
-            return Fail(kExitInputUnreadable, path + ": cannot read it: " + std::strerror(error));
-        }
-        if (n == 0) break;
-        done += size_t(n);
-    }
-    close(fd);
-    bytes.resize(done);
+    size = uint64_t(st.st_size);
     return {};
+}
+
+// Takes the file through the reader: reads what it asks for, seeks over
+// what it skips.
+Outcome ReadTim(const std::string& path, int fd, TimReader& reader) {
+    uint8_t buffer[65536];
+    for (;;) {
+        const TimReadStep step = reader.Next();
+        if (step.action == TimReadAction::Skip) {
+            if (lseek(fd, off_t(step.count), SEEK_CUR) < 0)
+                return Fail(kExitInputUnreadable, path + ": cannot read it: " + std::strerror(errno));
+            reader.Skipped(step.count);
+        } else if (step.action == TimReadAction::Read) {
+            const ssize_t n = read(fd, buffer, size_t(std::min<uint64_t>(step.count, sizeof buffer)));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return Fail(kExitInputUnreadable, path + ": cannot read it: " + std::strerror(errno));
+            if (n == 0) reader.EndOfInput();  // it shrank since fstat
+            else reader.Feed(buffer, size_t(n));
+        } else {
+            return {};
+        }
+    }
 }
 
 // Why palette `index` cannot be drawn, for a file that lacks it.
@@ -237,23 +253,33 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 Outcome ConvertFile(const Options& options, const std::string& input, const std::string& output) {
-    std::vector<uint8_t> file;
-    if (Outcome read = ReadWholeFile(input, file); read.code != kExitOk) return read;
+    int fd = -1;
+    uint64_t fileSize = 0;
+    if (Outcome open = OpenInput(input, fd, fileSize); open.code != kExitOk) return open;
+    TimReadOptions readOptions;
+    readOptions.palette = options.palette;
+    readOptions.headerOnly = options.info;
+    readOptions.inputSize = fileSize;
+    // On the heap, so that its rows can go once they are decoded.
+    auto reader = std::make_unique<TimReader>(readOptions);
+    const Outcome read = ReadTim(input, fd, *reader);
+    close(fd);
+    if (read.code != kExitOk) return read;
 
-    // Zero-filled, so that clutData stays null without a CLUT block.
-    TimImageInfo info{};
-    const TimRefusal refusal = FindTimRefusal(info, file.data(), file.size());
+    const TimRefusal refusal = reader->Refusal();
+    if (refusal.reason == TimRefusalReason::NoMemory)
+        return Fail(kExitOtherFailure, input + ": " + TimRefusalText(refusal));
     if (refusal.reason != TimRefusalReason::Accepted)
         return Fail(kExitRefused, input + ": refused: " + TimRefusalText(refusal));
+    TimImageInfo info = reader->Record();
     if (options.info) return {kExitOk, Describe(input, info)};
 
     if (SameFile(input, output))
         return Fail(kExitBadArguments, "tim2png: " + output + " is the input file itself; not overwritten");
-    if (!SelectTimPalette(info, options.palette))
+    if (!reader->PaletteFound())
         return Fail(kExitRefused, input + ": refused: " + NoSuchPalette(info, options.palette));
-    if (info.width == 0 || info.height == 0)
-        return Fail(kExitRefused, input + ": refused: the image has no pixels (" + std::to_string(info.width) +
-                                      " x " + std::to_string(info.height) + ")");
+    if (const TimRefusal draw = reader->DrawRefusal(); draw.reason != TimRefusalReason::Accepted)
+        return Fail(kExitRefused, input + ": refused: " + TimRefusalText(draw));
 
     // The handler's road: decode bottom-up, premultiply; then shrink (on
     // premultiplied pixels) and back to straight alpha, top-down, for the PNG.
@@ -262,6 +288,8 @@ Outcome ConvertFile(const Options& options, const std::string& input, const std:
     try {
         pixels.resize(size_t(size.width) * size.height);
         DecodeTimPixels(info, pixels.data());
+        reader.reset();
+        info.clutData = info.pixelData = nullptr;  // they pointed into the reader
         PremultiplyPixels(pixels.data(), pixels.size());
         if (options.size) {
             const PixelSize fitted = FitInBox(size, options.size);
@@ -272,8 +300,8 @@ Outcome ConvertFile(const Options& options, const std::string& input, const std:
         }
         straight.resize(pixels.size());
     } catch (const std::bad_alloc&) {
-        return Fail(kExitOtherFailure, input + ": not enough memory for a " + std::to_string(info.width) + " x " +
-                                           std::to_string(info.height) + " image");
+        return Fail(kExitOtherFailure,
+                    input + ": " + TimRefusalText({TimRefusalReason::NoMemory, info.width, info.height}));
     }
     ToStraightTopDown(reinterpret_cast<const uint8_t*>(pixels.data()), size_t(size.width) * 4, size.width,
                       size.height, true, true, straight.data());

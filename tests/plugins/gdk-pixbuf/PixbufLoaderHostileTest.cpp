@@ -5,10 +5,12 @@
 // must be the decoder's: a pixbuf of its pixels when it accepts the file, and
 // otherwise no pixbuf and a GError with its reason. The process's leak check
 // at exit covers every pixbuf, error and loader.
+#define GDK_PIXBUF_ENABLE_BACKEND  // the formats' signatures
 #include "HostileFiles.h"
 #include "TimDecode.h"
 #include "TimFormat.h"
 
+#include <gdk-pixbuf/gdk-pixbuf-io.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <glib/gstdio.h>
 #include <gtest/gtest.h>
@@ -211,4 +213,101 @@ TEST(PixbufLoaderHostileFiles, EveryRoadGivesTheDecodersAnswer) {
     // The sweep must reach the decoder's pixels, not only its refusals.
     EXPECT_GE(drawn, 500u);
     EXPECT_GE(refused, 500u);
+}
+
+namespace {
+
+void CountPrepared(GdkPixbufLoader*, gpointer count) {
+    ++*static_cast<int*>(count);
+}
+
+}  // namespace
+
+// A file ends with its first image block: padding after it, or more TIM files
+// after it, are not read, whole or in chunks of any size, so the first image is shown at
+// its own size, `area-prepared` comes once, and nothing else is made (the
+// process's leak check covers every pixbuf).
+TEST(PixbufLoader, EndsWithTheFirstImage) {
+    const Bytes first = MakeTim(0, Block{16, 1, Noise(32, 31)}, Block{2, 3, Noise(12, 32)});
+    const Bytes second = MakeTim(2, std::nullopt, Block{5, 4, Noise(40, 33)});
+    const Verdict expected = DecoderVerdict(first);
+    ASSERT_TRUE(expected.drawn);
+    auto join = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const struct {
+        const char* what;
+        Bytes file;
+    } cases[] = {
+        {"padding", join({first, Bytes(4096, 0)})},
+        {"two TIM files", join({first, second})},
+        {"four TIM files", join({first, second, second, first})},
+    };
+    const std::string path = g_dir + "/followed.tim";
+    for (const auto& c : cases) {
+        // Chunks the size of the first file start the next part afresh.
+        for (size_t chunk : {size_t(7), first.size(), c.file.size()}) {
+            SCOPED_TRACE(std::string(c.what) + ", chunks of " + std::to_string(chunk));
+            GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("tim", nullptr);
+            ASSERT_NE(loader, nullptr);
+            int prepared = 0;
+            g_signal_connect(loader, "area-prepared", G_CALLBACK(CountPrepared), &prepared);
+            GError* error = nullptr;
+            bool ok = true;
+            for (size_t at = 0; ok && at < c.file.size(); at += chunk)
+                ok = gdk_pixbuf_loader_write(loader, c.file.data() + at, std::min(chunk, c.file.size() - at), &error);
+            if (ok) ok = gdk_pixbuf_loader_close(loader, &error);
+            EXPECT_TRUE(ok) << (error ? error->message : "");
+            const Answer answer = FromPixbuf(ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr, error);
+            EXPECT_TRUE(Same(answer.verdict, expected));
+            EXPECT_EQ(prepared, 1);
+            g_object_unref(loader);
+        }
+        SCOPED_TRACE(std::string(c.what) + ", opened by name");
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(c.file.data()), std::streamsize(c.file.size()));
+        }
+        EXPECT_TRUE(Same(OpenFile(path).verdict, expected));
+    }
+}
+
+// The loader's signature, as gdk-pixbuf holds it after reading the loaders
+// cache, picks exactly the files the decoder's signature and mask pick: every
+// value of each of the first eight bytes of a TIM file. A prefix byte with
+// mask ' ' must be equal, with 'z' zero, with 'x' anything; gdk-pixbuf reads
+// both as C strings.
+TEST(PixbufLoader, SignatureIsTheDecoders) {
+    GdkPixbufFormat* tim = nullptr;
+    GSList* formats = gdk_pixbuf_get_formats();
+    for (GSList* f = formats; f; f = f->next) {
+        auto* format = static_cast<GdkPixbufFormat*>(f->data);
+        if (std::strcmp(format->name, "tim") == 0) tim = format;
+    }
+    g_slist_free(formats);
+    ASSERT_NE(tim, nullptr);
+    const Bytes valid = MakeTim(2, std::nullopt, Block{1, 1});
+    size_t matched = 0;
+    for (size_t offset = 0; offset < 8; ++offset) {
+        for (unsigned value = 0; value < 256; ++value) {
+            Bytes head(valid.begin(), valid.begin() + 8);
+            head[offset] = uint8_t(value);
+            bool byPattern = false;
+            for (const GdkPixbufModulePattern* p = tim->signature; p->prefix; ++p) {
+                bool all = true;
+                size_t j = 0;
+                for (; p->prefix[j] && j < head.size(); ++j)
+                    all &= p->mask[j] == 'x' || (p->mask[j] == 'z' ? head[j] == 0
+                                                                   : p->mask[j] == ' ' && head[j] == uint8_t(p->prefix[j]));
+                byPattern |= all && p->prefix[j] == 0 && p->relevance > 0;
+            }
+            bool byMask = true;
+            for (size_t i = 0; i < 8; ++i) byMask &= (head[i] & kTimSignatureMask[i]) == kTimSignature[i];
+            EXPECT_EQ(byPattern, byMask) << "byte " << offset << " = " << value;
+            matched += byPattern;
+        }
+    }
+    EXPECT_EQ(matched, 7u + 16u);
 }

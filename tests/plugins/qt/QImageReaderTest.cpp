@@ -23,11 +23,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 using timtest::Bytes;
@@ -204,6 +206,64 @@ TEST(QImageReader, PixelCapRefusesLargerImagesFromTheHeader) {
     const QImage image = QImageReader(&buffer).read();
     EXPECT_EQ(image.size(), QSize(4096, 4096));
     EXPECT_EQ(image.pixel(4095, 4095), 0xFF000000u) << "index 0 of the grey ramp";
+}
+
+namespace {
+
+// A random-access device of `size` bytes that holds only a few parts (offset,
+// bytes), the rest zeros that exist nowhere. Past a megabyte handed out it
+// fails, as a reader that read what it should seek over would otherwise take
+// minutes.
+class SparseDevice : public QIODevice {
+public:
+    SparseDevice(std::vector<std::pair<qint64, QByteArray>> parts, qint64 size)
+        : parts_(std::move(parts)), size_(size) {
+        open(ReadOnly | Unbuffered);
+    }
+    qint64 size() const override { return size_; }
+    qint64 handedOut = 0;
+
+protected:
+    qint64 readData(char* out, qint64 max) override {
+        const qint64 n = std::min(max, size_ - pos());
+        if (n <= 0) return 0;
+        if (handedOut + n > (1 << 20)) return -1;
+        std::memset(out, 0, size_t(n));
+        for (const auto& [offset, bytes] : parts_)
+            for (qint64 i = std::max<qint64>(offset, pos()); i < std::min<qint64>(offset + bytes.size(), pos() + n); ++i)
+                out[i - pos()] = bytes[int(i - offset)];
+        handedOut += n;
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    std::vector<std::pair<qint64, QByteArray>> parts_;
+    qint64 size_;
+};
+
+}  // namespace
+
+// Lengths that claim gigabytes, on a device whose size says it holds them: a
+// CLUT block of 1 GiB and an image block of 3.75 GiB around a 4-bit 8 x 2
+// image. The reader seeks over what the blocks claim beyond their colours and
+// pixels; nothing is allocated by the size the device reports.
+TEST(QImageReader, ClaimedLengthsAreSoughtOverNotRead) {
+    const timtest::Block clut{16, 1, timtest::Noise(32, 41)}, image{2, 2, timtest::Noise(8, 42)};
+    Bytes head;
+    timtest::PutU32(head, 16);
+    timtest::PutU32(head, 8);
+    timtest::AppendBlock(head, timtest::Block{16, 1, clut.data, 0x40000000u});
+    Bytes imageBlock;
+    timtest::AppendBlock(imageBlock, timtest::Block{2, 2, image.data, 0xF0000000u});
+    const qint64 imageAt = 8 + 0x40000000LL;
+    SparseDevice device({{0, ToQt(head)}, {imageAt, ToQt(imageBlock)}}, imageAt + 0xF0000000LL);
+    QImageReader reader(&device, "tim");
+    const QImage got = reader.read();
+    EXPECT_TRUE(SameImage(got, *HandlersImage(timtest::MakeTim(0, clut, image)))) << reader.errorString().toStdString();
+    // The headers, colours and pixels are 72 bytes; the plugin also peeks at
+    // the first 20 to recognise the file.
+    EXPECT_LE(device.handedOut, 200) << "bytes read rather than sought over";
 }
 
 // Every file of the Windows sweep, given to the plugin as a TIM file whatever
