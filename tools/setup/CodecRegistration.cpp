@@ -257,15 +257,22 @@ RegistrationResult UninstallCodec() {
                                         L" and " TIM_PROPERTY_CLSID_STRING);
 
     // The record goes last, then every key install made, deepest first, when empty.
+    // A replaced value's name carries a key path and may be long: the buffer
+    // is sized from the longest name the key holds.
+    DWORD longest = 0;
+    if (!Check(r, RegQueryInfoKeyW(record.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   &longest, nullptr, nullptr, nullptr),
+               kDecoderKey, kView64))
+        return r;
+    std::wstring name(size_t(longest) + 1, L'\0');
     for (DWORD i = 0;;) {
-        wchar_t name[512];
-        DWORD length = 512;
-        status = RegEnumValueW(record.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        DWORD length = DWORD(name.size());
+        status = RegEnumValueW(record.get(), i, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (!Check(r, status, kDecoderKey, kView64)) return r;
-        const std::wstring value(name, length);
+        const std::wstring value(name.data(), length);
         if (value == kCreatedKeys || value.rfind(kReplacedPrefix, 0) == 0) {
-            if (!Check(r, RegDeleteValueW(record.get(), name), kDecoderKey, kView64)) return r;
+            if (!Check(r, RegDeleteValueW(record.get(), value.c_str()), kDecoderKey, kView64)) return r;
             continue;  // the next value moved down to index i
         }
         ++i;
