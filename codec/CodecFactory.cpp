@@ -6,11 +6,6 @@
 
 namespace codec {
 
-void* CodecFactory::Face(REFIID riid) {
-    if (SameGuid(riid, kIidClassFactory) || SameGuid(riid, kIidUnknown)) return static_cast<IClassFactory*>(this);
-    return nullptr;
-}
-
 STDMETHODIMP CodecFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
@@ -22,10 +17,6 @@ STDMETHODIMP CodecFactory::CreateInstance(IUnknown* outer, REFIID riid, void** p
     const HRESULT hr = object->QueryInterface(riid, ppv);
     object->Release();
     return hr;
-}
-
-STDMETHODIMP CodecFactory::LockServer(BOOL lock) {
-    return LockModule(lock);
 }
 
 }  // namespace codec

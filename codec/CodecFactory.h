@@ -9,21 +9,16 @@ namespace codec {
 
 enum class CodecClass { Decoder, Properties };
 
-class CodecFactory;
-using CodecFactoryBase = ComObject<CodecFactory, AtomicCount, IClassFactory>;
-
-class CodecFactory final : public CodecFactoryBase {
+class CodecFactory final : public ClassObject<CodecFactory> {
 public:
     // Null when memory is short; otherwise one reference, counted in the module.
     static CodecFactory* Create(CodecClass which) { return New(which); }
 
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
-    STDMETHODIMP LockServer(BOOL lock) override;
 
 private:
-    friend CodecFactoryBase;
+    friend ComObject<CodecFactory, AtomicCount, IClassFactory>;
     explicit CodecFactory(CodecClass w) : which(w) {}
-    void* Face(REFIID riid);
 
     const CodecClass which;
 };

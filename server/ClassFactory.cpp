@@ -3,11 +3,6 @@
 #include "Guids.h"
 #include "TimThumbnailProvider.h"
 
-void* ClassFactory::Face(REFIID riid) {
-    if (SameGuid(riid, kIidClassFactory) || SameGuid(riid, kIidUnknown)) return static_cast<IClassFactory*>(this);
-    return nullptr;
-}
-
 STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
@@ -23,10 +18,6 @@ STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** p
     else
         *ppv = static_cast<IThumbnailProvider*>(provider);
     return S_OK;
-}
-
-STDMETHODIMP ClassFactory::LockServer(BOOL lock) {
-    return LockModule(lock);
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {

@@ -4,23 +4,17 @@
 #include <windows.h>
 #include <unknwn.h>
 
-class ClassFactory;
-using ClassFactoryBase = ComObject<ClassFactory, AtomicCount, IClassFactory>;
-
-// The class object handed out by DllGetClassObject. It may be shared between
-// the host's threads, so its count changes only atomically.
-class ClassFactory final : public ClassFactoryBase {
+// The class object handed out by DllGetClassObject.
+class ClassFactory final : public ClassObject<ClassFactory> {
 public:
     // Null when memory is short; otherwise one reference, counted in the module.
     static ClassFactory* Create() { return New(); }
 
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
-    STDMETHODIMP LockServer(BOOL lock) override;
 
 private:
-    friend ClassFactoryBase;
+    friend ComObject<ClassFactory, AtomicCount, IClassFactory>;
     ClassFactory() = default;
-    void* Face(REFIID riid);
 };
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);

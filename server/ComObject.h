@@ -4,10 +4,12 @@
 // reference on it counts in the module too. The derived class names its
 // faces in Face(riid), the face for an interface or null; its destructor
 // runs when the last reference goes.
+#include "Guids.h"
 #include "Module.h"
 #include "Platform.h"
 
 #include <windows.h>
+#include <unknwn.h>
 
 #include <atomic>
 #include <new>
@@ -70,4 +72,19 @@ protected:
 
 private:
     Count count_;
+};
+
+// The class objects' common half: answers for IClassFactory and IUnknown,
+// and LockServer on the module's lock count. A class object may be shared
+// between the host's threads, so its count changes only atomically.
+template <class Derived>
+class ClassObject : public ComObject<Derived, AtomicCount, IClassFactory> {
+public:
+    STDMETHODIMP LockServer(BOOL lock) override { return LockModule(lock); }
+
+protected:
+    void* Face(REFIID riid) {
+        if (SameGuid(riid, kIidClassFactory) || SameGuid(riid, kIidUnknown)) return static_cast<IClassFactory*>(this);
+        return nullptr;
+    }
 };
