@@ -26,6 +26,15 @@ HRESULT ReadFrame(IStream* stream, TimWicFrame*& frame) {
     return frame ? S_OK : E_OUTOFMEMORY;
 }
 
+// What a method that has nothing to hand out answers: E_POINTER without a
+// place for the answer, otherwise `none` there and `result`.
+template <class T>
+HRESULT NothingToHand(T* out, T none, HRESULT result) {
+    if (!out) return E_POINTER;
+    *out = none;
+    return result;
+}
+
 // Rows in the opposite order, in place.
 void FlipRows(uint32_t* pixels, uint32_t width, uint32_t height) {
     for (uint32_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom)
@@ -119,21 +128,15 @@ STDMETHODIMP TimWicFrame::CopyPixels(const WICRect* rect, UINT stride, UINT buff
 }
 
 STDMETHODIMP TimWicFrame::GetMetadataQueryReader(IWICMetadataQueryReader** reader) {
-    if (!reader) return E_POINTER;
-    *reader = nullptr;
-    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+    return NothingToHand<IWICMetadataQueryReader*>(reader, nullptr, WINCODEC_ERR_UNSUPPORTEDOPERATION);
 }
 
 STDMETHODIMP TimWicFrame::GetColorContexts(UINT, IWICColorContext**, UINT* actualCount) {
-    if (!actualCount) return E_POINTER;
-    *actualCount = 0;
-    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+    return NothingToHand<UINT>(actualCount, 0, WINCODEC_ERR_UNSUPPORTEDOPERATION);
 }
 
 STDMETHODIMP TimWicFrame::GetThumbnail(IWICBitmapSource** thumbnail) {
-    if (!thumbnail) return E_POINTER;
-    *thumbnail = nullptr;
-    return WINCODEC_ERR_CODECNOTHUMBNAIL;
+    return NothingToHand<IWICBitmapSource*>(thumbnail, nullptr, WINCODEC_ERR_CODECNOTHUMBNAIL);
 }
 
 // ---- Decoder ----
@@ -199,27 +202,19 @@ STDMETHODIMP TimWicDecoder::CopyPalette(IWICPalette*) {
 }
 
 STDMETHODIMP TimWicDecoder::GetMetadataQueryReader(IWICMetadataQueryReader** reader) {
-    if (!reader) return E_POINTER;
-    *reader = nullptr;
-    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+    return NothingToHand<IWICMetadataQueryReader*>(reader, nullptr, WINCODEC_ERR_UNSUPPORTEDOPERATION);
 }
 
 STDMETHODIMP TimWicDecoder::GetPreview(IWICBitmapSource** preview) {
-    if (!preview) return E_POINTER;
-    *preview = nullptr;
-    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+    return NothingToHand<IWICBitmapSource*>(preview, nullptr, WINCODEC_ERR_UNSUPPORTEDOPERATION);
 }
 
 STDMETHODIMP TimWicDecoder::GetColorContexts(UINT, IWICColorContext**, UINT* actualCount) {
-    if (!actualCount) return E_POINTER;
-    *actualCount = 0;
-    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+    return NothingToHand<UINT>(actualCount, 0, WINCODEC_ERR_UNSUPPORTEDOPERATION);
 }
 
 STDMETHODIMP TimWicDecoder::GetThumbnail(IWICBitmapSource** thumbnail) {
-    if (!thumbnail) return E_POINTER;
-    *thumbnail = nullptr;
-    return WINCODEC_ERR_CODECNOTHUMBNAIL;
+    return NothingToHand<IWICBitmapSource*>(thumbnail, nullptr, WINCODEC_ERR_CODECNOTHUMBNAIL);
 }
 
 STDMETHODIMP TimWicDecoder::GetFrameCount(UINT* count) {
