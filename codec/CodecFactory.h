@@ -1,28 +1,25 @@
 #pragma once
 // The class objects of the codec DLL: one factory type serving either class.
+#include "ComObject.h"
+
 #include <windows.h>
 #include <unknwn.h>
-
-#include <atomic>
 
 namespace codec {
 
 enum class CodecClass { Decoder, Properties };
 
-class CodecFactory final : public IClassFactory {
+class CodecFactory final : public ClassObject<CodecFactory> {
 public:
     // Null when memory is short; otherwise one reference, counted in the module.
-    static CodecFactory* Create(CodecClass which);
+    static CodecFactory* Create(CodecClass which) { return New(which); }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
-    STDMETHODIMP LockServer(BOOL lock) override;
 
 private:
+    friend ComObject<CodecFactory, AtomicCount, IClassFactory>;
     explicit CodecFactory(CodecClass w) : which(w) {}
-    std::atomic<ULONG> refCount{1};
+
     const CodecClass which;
 };
 

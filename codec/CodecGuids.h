@@ -2,10 +2,11 @@
 // The classes the image codec serves, its own format and vendor identifiers,
 // and the platform's identifiers it answers to. Defined here rather than taken
 // from uuid.lib, so that every toolchain builds the DLL the same way;
-// registration tools and tests take them from here too.
-#include <windows.h>
+// registration tools and tests take them from here too. IUnknown's and
+// IClassFactory's identifiers and SameGuid are the handler's (Guids.h).
+#include "Guids.h"
 
-#include <cstring>
+#include <windows.h>
 
 // {2AB092AC-4978-4BA4-B7A6-95EF6F16D7E3}: the WIC bitmap decoder.
 inline constexpr GUID CLSID_TimWicDecoder = {
@@ -39,9 +40,6 @@ inline constexpr GUID GUID_ContainerFormatTim = {
 
 namespace codec {
 
-inline constexpr GUID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-inline constexpr GUID kIidClassFactory = {
-    0x00000001, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 inline constexpr GUID kIidWicBitmapDecoder = {
     0x9edde9e7, 0x8dee, 0x47ea, {0x99, 0xdf, 0xe6, 0xfa, 0xf2, 0xed, 0x44, 0xbf}};
 inline constexpr GUID kIidWicBitmapSource = {
@@ -62,10 +60,5 @@ inline constexpr GUID kIidPropertyStore = {
     0x886d8eeb, 0x8cf2, 0x4446, {0x8d, 0x02, 0xcd, 0xba, 0x1d, 0xbd, 0xcf, 0x99}};
 inline constexpr GUID kIidPropertyStoreCapabilities = {
     0xc8e2d566, 0x186e, 0x4d49, {0xbf, 0x41, 0x69, 0x09, 0xea, 0xd5, 0x6a, 0xcc}};
-
-// Whole 16-byte comparison.
-inline bool SameGuid(const GUID& a, const GUID& b) {
-    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
-}
 
 }  // namespace codec

@@ -1,12 +1,8 @@
 #include "TimPropertyStore.h"
 
 #include "CodecGuids.h"
-#include "Module.h"
-#include "Platform.h"
 #include "SlimLock.h"
 #include "StreamRead.h"
-
-#include <new>
 
 namespace codec {
 
@@ -71,38 +67,11 @@ HRESULT NumberValue(uint32_t n, PROPVARIANT* value) {
 
 }  // namespace
 
-TimPropertyStore* TimPropertyStore::Create() {
-    void* memory = HeapAllocChecked(GetProcessHeap(), sizeof(TimPropertyStore));
-    if (!memory) return nullptr;
-    TimPropertyStore* store = new (memory) TimPropertyStore();
-    ModuleAddRef();
-    return store;
-}
-
-STDMETHODIMP TimPropertyStore::QueryInterface(REFIID riid, void** ppv) {
-    *ppv = nullptr;
-    if (SameGuid(riid, kIidInitializeWithStream))
-        *ppv = static_cast<IInitializeWithStream*>(this);
-    else if (SameGuid(riid, kIidPropertyStore) || SameGuid(riid, kIidUnknown))
-        *ppv = static_cast<IPropertyStore*>(this);
-    else if (SameGuid(riid, kIidPropertyStoreCapabilities))
-        *ppv = static_cast<IPropertyStoreCapabilities*>(this);
-    else
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TimPropertyStore::AddRef() {
-    ModuleAddRef();
-    return refCount.fetch_add(1) + 1;
-}
-
-STDMETHODIMP_(ULONG) TimPropertyStore::Release() {
-    const ULONG remaining = refCount.fetch_sub(1) - 1;
-    if (remaining == 0) HeapFree(GetProcessHeap(), 0, this);
-    ModuleRelease();
-    return remaining;
+void* TimPropertyStore::Face(REFIID riid) {
+    if (SameGuid(riid, kIidInitializeWithStream)) return static_cast<IInitializeWithStream*>(this);
+    if (SameGuid(riid, kIidPropertyStore) || SameGuid(riid, kIidUnknown)) return static_cast<IPropertyStore*>(this);
+    if (SameGuid(riid, kIidPropertyStoreCapabilities)) return static_cast<IPropertyStoreCapabilities*>(this);
+    return nullptr;
 }
 
 STDMETHODIMP TimPropertyStore::Initialize(IStream* stream, DWORD mode) {

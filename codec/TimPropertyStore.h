@@ -1,24 +1,23 @@
 #pragma once
 // The property handler: what Explorer's Details pane, columns and tooltips
 // show of a TIM file. Read-only; initialised from a stream.
+#include "ComObject.h"
+
 #include <windows.h>
 #include <propsys.h>
 
-#include <atomic>
 #include <cstdint>
 
 namespace codec {
 
-class TimPropertyStore final : public IInitializeWithStream,
-                               public IPropertyStore,
-                               public IPropertyStoreCapabilities {
+class TimPropertyStore;
+using TimPropertyStoreBase =
+    ComObject<TimPropertyStore, AtomicCount, IInitializeWithStream, IPropertyStore, IPropertyStoreCapabilities>;
+
+class TimPropertyStore final : public TimPropertyStoreBase {
 public:
     // Null when memory is short; otherwise one reference, counted in the module.
-    static TimPropertyStore* Create();
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    static TimPropertyStore* Create() { return New(); }
 
     STDMETHODIMP Initialize(IStream* stream, DWORD mode) override;
 
@@ -31,10 +30,11 @@ public:
     STDMETHODIMP IsPropertyWritable(REFPROPERTYKEY key) override;
 
 private:
+    friend TimPropertyStoreBase;
     TimPropertyStore() = default;
+    void* Face(REFIID riid);
     DWORD Count() const;
 
-    std::atomic<ULONG> refCount{1};
     SRWLOCK lock = SRWLOCK_INIT;
     bool initialized = false;
     bool indexed = false;       // 4- or 8-bit: the palette property is shown

@@ -1,14 +1,12 @@
 #include "TimWicDecoder.h"
 
 #include "CodecGuids.h"
-#include "Module.h"
 #include "SlimLock.h"
 #include "StreamRead.h"
 #include "TimDecode.h"
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace codec {
 
@@ -28,6 +26,15 @@ HRESULT ReadFrame(IStream* stream, TimWicFrame*& frame) {
     return frame ? S_OK : E_OUTOFMEMORY;
 }
 
+// What a method that has nothing to hand out answers: E_POINTER without a
+// place for the answer, otherwise `none` there and `result`.
+template <class T>
+HRESULT NothingToHand(T* out, T none, HRESULT result) {
+    if (!out) return E_POINTER;
+    *out = none;
+    return result;
+}
+
 // Rows in the opposite order, in place.
 void FlipRows(uint32_t* pixels, uint32_t width, uint32_t height) {
     for (uint32_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom)
@@ -39,48 +46,22 @@ void FlipRows(uint32_t* pixels, uint32_t width, uint32_t height) {
 
 // ---- Frame ----
 
-TimWicFrame* TimWicFrame::Create(HeapBlock&& bytes, const TimImageInfo& info) {
-    void* memory = HeapAllocChecked(GetProcessHeap(), sizeof(TimWicFrame));
-    if (!memory) return nullptr;
-    TimWicFrame* frame = new (memory) TimWicFrame(static_cast<HeapBlock&&>(bytes), info);
-    ModuleAddRef();
-    return frame;
-}
-
-STDMETHODIMP TimWicFrame::QueryInterface(REFIID riid, void** ppv) {
-    *ppv = nullptr;
-    if (!SameGuid(riid, kIidWicBitmapFrameDecode) && !SameGuid(riid, kIidWicBitmapSource) &&
-        !SameGuid(riid, kIidUnknown))
-        return E_NOINTERFACE;
-    *ppv = static_cast<IWICBitmapFrameDecode*>(this);
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TimWicFrame::AddRef() {
-    ModuleAddRef();
-    return refCount.fetch_add(1) + 1;
-}
-
-STDMETHODIMP_(ULONG) TimWicFrame::Release() {
-    const ULONG remaining = refCount.fetch_sub(1) - 1;
-    if (remaining == 0) {
-        this->~TimWicFrame();
-        HeapFree(GetProcessHeap(), 0, this);
-    }
-    ModuleRelease();
-    return remaining;
+void* TimWicFrame::Face(REFIID riid) {
+    if (SameGuid(riid, kIidWicBitmapFrameDecode) || SameGuid(riid, kIidWicBitmapSource) ||
+        SameGuid(riid, kIidUnknown))
+        return static_cast<IWICBitmapFrameDecode*>(this);
+    return nullptr;
 }
 
 STDMETHODIMP TimWicFrame::GetSize(UINT* w, UINT* h) {
-    if (!w || !h) return E_INVALIDARG;
+    if (!w || !h) return E_POINTER;
     *w = info.width;
     *h = info.height;
     return S_OK;
 }
 
 STDMETHODIMP TimWicFrame::GetPixelFormat(WICPixelFormatGUID* format) {
-    if (!format) return E_INVALIDARG;
+    if (!format) return E_POINTER;
     *format = kPixelFormat32bppBgra;
     return S_OK;
 }
@@ -88,7 +69,7 @@ STDMETHODIMP TimWicFrame::GetPixelFormat(WICPixelFormatGUID* format) {
 // TIM files carry no resolution. 96 dpi is the one at which Windows shows an
 // image pixel for pixel, as the console drew textures: one texel per pixel.
 STDMETHODIMP TimWicFrame::GetResolution(double* dpiX, double* dpiY) {
-    if (!dpiX || !dpiY) return E_INVALIDARG;
+    if (!dpiX || !dpiY) return E_POINTER;
     *dpiX = 96.0;
     *dpiY = 96.0;
     return S_OK;
@@ -147,55 +128,28 @@ STDMETHODIMP TimWicFrame::CopyPixels(const WICRect* rect, UINT stride, UINT buff
 }
 
 STDMETHODIMP TimWicFrame::GetMetadataQueryReader(IWICMetadataQueryReader** reader) {
-    if (reader) *reader = nullptr;
-    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+    return NothingToHand<IWICMetadataQueryReader*>(reader, nullptr, WINCODEC_ERR_UNSUPPORTEDOPERATION);
 }
 
 STDMETHODIMP TimWicFrame::GetColorContexts(UINT, IWICColorContext**, UINT* actualCount) {
-    if (actualCount) *actualCount = 0;
-    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+    return NothingToHand<UINT>(actualCount, 0, WINCODEC_ERR_UNSUPPORTEDOPERATION);
 }
 
 STDMETHODIMP TimWicFrame::GetThumbnail(IWICBitmapSource** thumbnail) {
-    if (thumbnail) *thumbnail = nullptr;
-    return WINCODEC_ERR_CODECNOTHUMBNAIL;
+    return NothingToHand<IWICBitmapSource*>(thumbnail, nullptr, WINCODEC_ERR_CODECNOTHUMBNAIL);
 }
 
 // ---- Decoder ----
 
-TimWicDecoder* TimWicDecoder::Create() {
-    void* memory = HeapAllocChecked(GetProcessHeap(), sizeof(TimWicDecoder));
-    if (!memory) return nullptr;
-    TimWicDecoder* decoder = new (memory) TimWicDecoder();
-    ModuleAddRef();
-    return decoder;
-}
-
-STDMETHODIMP TimWicDecoder::QueryInterface(REFIID riid, void** ppv) {
-    *ppv = nullptr;
-    if (!SameGuid(riid, kIidWicBitmapDecoder) && !SameGuid(riid, kIidUnknown)) return E_NOINTERFACE;
-    *ppv = static_cast<IWICBitmapDecoder*>(this);
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TimWicDecoder::AddRef() {
-    ModuleAddRef();
-    return refCount.fetch_add(1) + 1;
-}
-
-STDMETHODIMP_(ULONG) TimWicDecoder::Release() {
-    const ULONG remaining = refCount.fetch_sub(1) - 1;
-    if (remaining == 0) {
-        if (frame) frame->Release();
-        HeapFree(GetProcessHeap(), 0, this);
-    }
-    ModuleRelease();
-    return remaining;
+void* TimWicDecoder::Face(REFIID riid) {
+    if (SameGuid(riid, kIidWicBitmapDecoder) || SameGuid(riid, kIidUnknown))
+        return static_cast<IWICBitmapDecoder*>(this);
+    return nullptr;
 }
 
 STDMETHODIMP TimWicDecoder::QueryCapability(IStream* stream, DWORD* capability) {
-    if (!stream || !capability) return E_INVALIDARG;
+    if (!capability) return E_POINTER;
+    if (!stream) return E_INVALIDARG;
     *capability = 0;
     ULARGE_INTEGER position = {};
     HRESULT hr = stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &position);
@@ -221,13 +175,13 @@ STDMETHODIMP TimWicDecoder::Initialize(IStream* stream, WICDecodeOptions) {
 }
 
 STDMETHODIMP TimWicDecoder::GetContainerFormat(GUID* format) {
-    if (!format) return E_INVALIDARG;
+    if (!format) return E_POINTER;
     *format = GUID_ContainerFormatTim;
     return S_OK;
 }
 
 STDMETHODIMP TimWicDecoder::GetDecoderInfo(IWICBitmapDecoderInfo** info) {
-    if (!info) return E_INVALIDARG;
+    if (!info) return E_POINTER;
     *info = nullptr;
     // The registered description, as WIC itself keeps it.
     IWICImagingFactory* factory = nullptr;
@@ -248,27 +202,23 @@ STDMETHODIMP TimWicDecoder::CopyPalette(IWICPalette*) {
 }
 
 STDMETHODIMP TimWicDecoder::GetMetadataQueryReader(IWICMetadataQueryReader** reader) {
-    if (reader) *reader = nullptr;
-    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+    return NothingToHand<IWICMetadataQueryReader*>(reader, nullptr, WINCODEC_ERR_UNSUPPORTEDOPERATION);
 }
 
 STDMETHODIMP TimWicDecoder::GetPreview(IWICBitmapSource** preview) {
-    if (preview) *preview = nullptr;
-    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+    return NothingToHand<IWICBitmapSource*>(preview, nullptr, WINCODEC_ERR_UNSUPPORTEDOPERATION);
 }
 
 STDMETHODIMP TimWicDecoder::GetColorContexts(UINT, IWICColorContext**, UINT* actualCount) {
-    if (actualCount) *actualCount = 0;
-    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+    return NothingToHand<UINT>(actualCount, 0, WINCODEC_ERR_UNSUPPORTEDOPERATION);
 }
 
 STDMETHODIMP TimWicDecoder::GetThumbnail(IWICBitmapSource** thumbnail) {
-    if (thumbnail) *thumbnail = nullptr;
-    return WINCODEC_ERR_CODECNOTHUMBNAIL;
+    return NothingToHand<IWICBitmapSource*>(thumbnail, nullptr, WINCODEC_ERR_CODECNOTHUMBNAIL);
 }
 
 STDMETHODIMP TimWicDecoder::GetFrameCount(UINT* count) {
-    if (!count) return E_INVALIDARG;
+    if (!count) return E_POINTER;
     *count = 0;
     SharedHold hold(lock);
     if (!frame) return WINCODEC_ERR_NOTINITIALIZED;
@@ -277,7 +227,7 @@ STDMETHODIMP TimWicDecoder::GetFrameCount(UINT* count) {
 }
 
 STDMETHODIMP TimWicDecoder::GetFrame(UINT index, IWICBitmapFrameDecode** result) {
-    if (!result) return E_INVALIDARG;
+    if (!result) return E_POINTER;
     *result = nullptr;
     SharedHold hold(lock);
     if (!frame) return WINCODEC_ERR_NOTINITIALIZED;

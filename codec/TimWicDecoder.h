@@ -3,26 +3,27 @@
 // one decoder from several threads (ThreadingModel Both): counts are atomic,
 // the decoder's state is guarded by a slim lock, and a frame never changes
 // once made.
+#include "ComObject.h"
 #include "HeapBlock.h"
 #include "TimFormat.h"
 
 #include <windows.h>
 #include <wincodec.h>
 
-#include <atomic>
 #include <cstdint>
 
 namespace codec {
 
-class TimWicFrame final : public IWICBitmapFrameDecode {
+class TimWicFrame;
+using TimWicFrameBase = ComObject<TimWicFrame, AtomicCount, IWICBitmapFrameDecode>;
+
+class TimWicFrame final : public TimWicFrameBase {
 public:
     // Takes the file's blocks and their record (pointing into them); null
     // when memory is short.
-    static TimWicFrame* Create(HeapBlock&& bytes, const TimImageInfo& info);
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    static TimWicFrame* Create(HeapBlock&& bytes, const TimImageInfo& info) {
+        return New(static_cast<HeapBlock&&>(bytes), info);
+    }
 
     STDMETHODIMP GetSize(UINT* width, UINT* height) override;
     STDMETHODIMP GetPixelFormat(WICPixelFormatGUID* format) override;
@@ -35,26 +36,26 @@ public:
     STDMETHODIMP GetThumbnail(IWICBitmapSource** thumbnail) override;
 
 private:
+    friend TimWicFrameBase;
     TimWicFrame(HeapBlock&& b, const TimImageInfo& i) : bytes(static_cast<HeapBlock&&>(b)), info(i) {}
+    void* Face(REFIID riid);
     // The whole image decoded once, bottom row first, for copies of parts of
     // it; null when memory is short.
     const uint32_t* Decoded();
 
-    std::atomic<ULONG> refCount{1};
     const HeapBlock bytes;  // never changes: any thread may decode from it
     const TimImageInfo info;
     SRWLOCK lock = SRWLOCK_INIT;  // guards `decoded`
     HeapBlock decoded;
 };
 
-class TimWicDecoder final : public IWICBitmapDecoder {
+class TimWicDecoder;
+using TimWicDecoderBase = ComObject<TimWicDecoder, AtomicCount, IWICBitmapDecoder>;
+
+class TimWicDecoder final : public TimWicDecoderBase {
 public:
     // Null when memory is short; otherwise one reference, counted in the module.
-    static TimWicDecoder* Create();
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    static TimWicDecoder* Create() { return New(); }
 
     STDMETHODIMP QueryCapability(IStream* stream, DWORD* capability) override;
     STDMETHODIMP Initialize(IStream* stream, WICDecodeOptions options) override;
@@ -69,8 +70,13 @@ public:
     STDMETHODIMP GetFrame(UINT index, IWICBitmapFrameDecode** frame) override;
 
 private:
+    friend TimWicDecoderBase;
     TimWicDecoder() = default;
-    std::atomic<ULONG> refCount{1};
+    ~TimWicDecoder() {
+        if (frame) frame->Release();
+    }
+    void* Face(REFIID riid);
+
     SRWLOCK lock = SRWLOCK_INIT;
     TimWicFrame* frame = nullptr;  // set once by a successful Initialize
 };

@@ -2,12 +2,9 @@
 
 #include "GuardedRead.h"
 #include "Guids.h"
-#include "Module.h"
 #include "Platform.h"
 #include "Premultiply.h"
 #include "TimDecode.h"
-
-#include <new>
 
 namespace {
 
@@ -49,39 +46,11 @@ void DecodeAndPremultiply(void* context) {
 
 }  // namespace
 
-TimThumbnailProvider* TimThumbnailProvider::Create() {
-    void* memory = HeapAllocChecked(GetProcessHeap(), sizeof(TimThumbnailProvider));
-    if (!memory) return nullptr;
-    TimThumbnailProvider* provider = new (memory) TimThumbnailProvider();
-    ModuleAddRef();
-    return provider;
-}
-
-STDMETHODIMP TimThumbnailProvider::QueryInterface(REFIID riid, void** ppv) {
-    *ppv = nullptr;
-    if (SameGuid(riid, kIidInitializeWithFile))
-        *ppv = static_cast<IInitializeWithFile*>(this);
-    else if (SameGuid(riid, kIidThumbnailProvider) || SameGuid(riid, kIidUnknown))
-        *ppv = static_cast<IThumbnailProvider*>(this);
-    else
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) TimThumbnailProvider::AddRef() {
-    ModuleAddRef();
-    return ++refCount;
-}
-
-STDMETHODIMP_(ULONG) TimThumbnailProvider::Release() {
-    const ULONG remaining = --refCount;
-    if (remaining == 0) {
-        if (initialized && view) UnmapViewOfFile(view);
-        HeapFree(GetProcessHeap(), 0, this);
-    }
-    ModuleRelease();
-    return remaining;
+void* TimThumbnailProvider::Face(REFIID riid) {
+    if (SameGuid(riid, kIidInitializeWithFile)) return static_cast<IInitializeWithFile*>(this);
+    if (SameGuid(riid, kIidThumbnailProvider) || SameGuid(riid, kIidUnknown))
+        return static_cast<IThumbnailProvider*>(this);
+    return nullptr;
 }
 
 STDMETHODIMP TimThumbnailProvider::Initialize(LPCWSTR path, DWORD) {
@@ -116,6 +85,7 @@ STDMETHODIMP TimThumbnailProvider::Initialize(LPCWSTR path, DWORD) {
 }
 
 STDMETHODIMP TimThumbnailProvider::GetThumbnail(UINT, HBITMAP* phbmp, WTS_ALPHATYPE* pdwAlpha) {
+    if (!phbmp || !pdwAlpha) return E_POINTER;
     *phbmp = nullptr;
     *pdwAlpha = WTSAT_UNKNOWN;
     // Without a successful Initialize the record holds nothing meaningful.

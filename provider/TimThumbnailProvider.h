@@ -1,4 +1,5 @@
 #pragma once
+#include "ComObject.h"
 #include "TimFormat.h"
 
 #include <windows.h>
@@ -13,23 +14,27 @@
 // IInitializeWithFile face (the compiler's this-adjusting thunks do exactly
 // that). A provider is used by one thread at a time, so its own count is plain;
 // only the module count is atomic.
-class TimThumbnailProvider final : public IInitializeWithFile, public IThumbnailProvider {
+class TimThumbnailProvider;
+using TimThumbnailProviderBase =
+    ComObject<TimThumbnailProvider, PlainCount, IInitializeWithFile, IThumbnailProvider>;
+
+class TimThumbnailProvider final : public TimThumbnailProviderBase {
 public:
     // Null when memory is short. The memory is not cleared: view, fileSize and
     // image are written by Initialize and read only once it has succeeded.
-    static TimThumbnailProvider* Create();
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    static TimThumbnailProvider* Create() { return New(); }
 
     STDMETHODIMP Initialize(LPCWSTR path, DWORD mode) override;
     STDMETHODIMP GetThumbnail(UINT cx, HBITMAP* phbmp, WTS_ALPHATYPE* pdwAlpha) override;
 
 private:
-    TimThumbnailProvider() : refCount(1), initialized(0) {}
+    friend TimThumbnailProviderBase;
+    TimThumbnailProvider() : initialized(0) {}
+    ~TimThumbnailProvider() {
+        if (initialized && view) UnmapViewOfFile(view);
+    }
+    void* Face(REFIID riid);
 
-    ULONG refCount;
     const void* view;  // null for an empty file
     uint64_t fileSize;
     uint8_t initialized;

@@ -1,25 +1,20 @@
 #pragma once
+#include "ComObject.h"
+
 #include <windows.h>
 #include <unknwn.h>
 
-#include <atomic>
-
-// The class object handed out by DllGetClassObject. It may be shared between
-// the host's threads, so its count changes only atomically.
-class ClassFactory final : public IClassFactory {
+// The class object handed out by DllGetClassObject.
+class ClassFactory final : public ClassObject<ClassFactory> {
 public:
     // Null when memory is short; otherwise one reference, counted in the module.
-    static ClassFactory* Create();
+    static ClassFactory* Create() { return New(); }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
-    STDMETHODIMP LockServer(BOOL lock) override;
 
 private:
+    friend ComObject<ClassFactory, AtomicCount, IClassFactory>;
     ClassFactory() = default;
-    std::atomic<ULONG> refCount{1};
 };
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);

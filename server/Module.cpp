@@ -4,6 +4,7 @@
 #include <windows.h>
 
 constinit std::atomic<int32_t> g_moduleRefCount{0};
+constinit std::atomic<int32_t> g_serverLockCount{0};
 
 // Unprotected: it changes the guard that its own check would compare against.
 extern "C" __attribute__((no_stack_protector)) BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
@@ -18,5 +19,7 @@ extern "C" __attribute__((no_stack_protector)) BOOL WINAPI DllMain(HINSTANCE ins
 }
 
 STDAPI DllCanUnloadNow() {
-    return g_moduleRefCount.load(std::memory_order_relaxed) != 0 ? S_FALSE : S_OK;
+    return g_moduleRefCount.load(std::memory_order_relaxed) != 0 || g_serverLockCount.load(std::memory_order_relaxed) != 0
+               ? S_FALSE
+               : S_OK;
 }

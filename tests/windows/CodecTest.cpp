@@ -97,6 +97,7 @@ TEST(CodecDll, ClassObjectsFollowTheHandlersModuleCountRules) {
     };
     for (const Class& c : {Class{CLSID_TimWicDecoder, IID_IWICBitmapDecoder},
                            Class{CLSID_TimPropertyHandler, IID_IPropertyStore}}) {
+        EXPECT_EQ(getClassObject(c.clsid, IID_IClassFactory, nullptr), E_POINTER);
         EXPECT_EQ(getClassObject(c.clsid, IID_IStream, &p), E_NOINTERFACE);
         EXPECT_EQ(canUnload(), S_OK) << "a refused class object is freed";
         ASSERT_EQ(getClassObject(c.clsid, IID_IClassFactory, &p), S_OK);
@@ -104,6 +105,11 @@ TEST(CodecDll, ClassObjectsFollowTheHandlersModuleCountRules) {
         EXPECT_EQ(canUnload(), S_FALSE);
         int outer = 0;  // never called: aggregation is refused first
         EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(&outer), c.iid, &p), CLASS_E_NOAGGREGATION);
+        EXPECT_EQ(factory->CreateInstance(nullptr, c.iid, nullptr), E_POINTER);
+        EXPECT_EQ(factory->QueryInterface(IID_IClassFactory, nullptr), E_POINTER);
+        // A stray unlock is ignored: it cannot cancel the factory's reference.
+        EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+        EXPECT_EQ(canUnload(), S_FALSE);
         EXPECT_EQ(factory->CreateInstance(nullptr, IID_IStream, &p), E_NOINTERFACE);
         EXPECT_EQ(p, nullptr);
         ASSERT_EQ(factory->CreateInstance(nullptr, c.iid, &p), S_OK);
@@ -434,6 +440,40 @@ TEST(WicCodec, DecoderAndFrameAnswerEveryOtherMethodAsDocumented) {
     EXPECT_EQ(frame->QueryInterface(IID_IWICBitmapSource, &p), S_OK);
     static_cast<IUnknown*>(p)->Release();
     EXPECT_EQ(decoder->QueryInterface(IID_IWICBitmapFrameDecode, &p), E_NOINTERFACE);
+
+    // A null place for a result is refused before anything is written or made.
+    auto store = CreateCodecObject<IPropertyStore>(CLSID_TimPropertyHandler, IID_IPropertyStore);
+    ASSERT_TRUE(store);
+    GUID format = {};
+    const struct {
+        const char* name;
+        HRESULT result;
+    } nulls[] = {
+        {"decoder QueryInterface", decoder->QueryInterface(IID_IUnknown, nullptr)},
+        {"frame QueryInterface", frame->QueryInterface(IID_IWICBitmapSource, nullptr)},
+        {"property store QueryInterface", store->QueryInterface(IID_IPropertyStore, nullptr)},
+        {"QueryCapability", decoder->QueryCapability(&stream, nullptr)},
+        {"GetContainerFormat", decoder->GetContainerFormat(nullptr)},
+        {"GetDecoderInfo", decoder->GetDecoderInfo(nullptr)},
+        {"GetFrameCount", decoder->GetFrameCount(nullptr)},
+        {"GetFrame", decoder->GetFrame(0, nullptr)},
+        {"decoder GetMetadataQueryReader", decoder->GetMetadataQueryReader(nullptr)},
+        {"GetPreview", decoder->GetPreview(nullptr)},
+        {"decoder GetThumbnail", decoder->GetThumbnail(nullptr)},
+        {"decoder GetColorContexts", decoder->GetColorContexts(0, nullptr, nullptr)},
+        {"GetSize without a width", frame->GetSize(nullptr, &h)},
+        {"GetSize without a height", frame->GetSize(&w, nullptr)},
+        {"GetPixelFormat", frame->GetPixelFormat(nullptr)},
+        {"GetResolution without y", frame->GetResolution(&dpiX, nullptr)},
+        {"frame GetMetadataQueryReader", frame->GetMetadataQueryReader(nullptr)},
+        {"frame GetThumbnail", frame->GetThumbnail(nullptr)},
+        {"frame GetColorContexts", frame->GetColorContexts(0, nullptr, nullptr)},
+        {"GetCount", store->GetCount(nullptr)},
+        {"GetAt", store->GetAt(0, nullptr)},
+        {"GetValue", store->GetValue(PROPERTYKEY{}, nullptr)},
+    };
+    for (const auto& c : nulls) EXPECT_EQ(c.result, E_POINTER) << c.name;
+    EXPECT_EQ(frame->GetPixelFormat(&format), S_OK) << "the frame still answers";
 }
 
 namespace {

@@ -1,5 +1,8 @@
 // The module count, the entry point, the class object and the factory.
 #include "HandlerFixture.h"
+#include "TimBuilder.h"
+
+#include <functional>
 
 using wintest::Adopt;
 
@@ -35,7 +38,8 @@ TEST_F(HandlerTest, CanUnloadOnlyWhileNothingIsOutstanding) {
         EXPECT_EQ(factory->LockServer(TRUE), S_OK);
         factory.Reset();
         EXPECT_EQ(DllCanUnloadNow(), S_FALSE) << "a server lock keeps the module";
-        EXPECT_EQ(g_moduleRefCount.load(), 1);
+        EXPECT_EQ(g_moduleRefCount.load(), 0);
+        EXPECT_EQ(g_serverLockCount.load(), 1);
         factory = Factory();
         EXPECT_EQ(factory->LockServer(FALSE), S_OK);
     }
@@ -48,10 +52,57 @@ TEST_F(HandlerTest, CountsReferencesNotObjects) {
     EXPECT_EQ(g_moduleRefCount.load(), 2);
     EXPECT_EQ(factory->Release(), 1u);
     EXPECT_EQ(g_moduleRefCount.load(), 1);
-    // An unpaired LockServer(FALSE) lowers the count too; callers keep them paired.
+}
+
+// Locks are counted apart from references: an unlock with no lock held is
+// ignored, so it can neither cancel a live reference nor make the module look
+// unloadable, and a later lock still holds it.
+TEST_F(HandlerTest, UnmatchedUnlockIsIgnored) {
+    auto factory = Factory();
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-    EXPECT_EQ(g_moduleRefCount.load(), 0);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(g_serverLockCount.load(), 0);
+    EXPECT_EQ(g_moduleRefCount.load(), 1) << "the factory's reference survives the unlocks";
+    EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    factory.Reset();
+    EXPECT_EQ(DllCanUnloadNow(), S_FALSE) << "one lock after two stray unlocks still holds the module";
+    factory = Factory();
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    factory.Reset();
+    EXPECT_EQ(DllCanUnloadNow(), S_OK);
+}
+
+// Every method that hands something out refuses a null place for it, and
+// nothing is created or counted.
+TEST_F(HandlerTest, NullOutPointersAreRefused) {
+    wintest::TempDir dir;
+    auto factory = Factory();
+    auto init = NewProvider();
+    auto thumb = ThumbnailFace(init.Get());
+    ASSERT_EQ(init->Initialize(dir.Write(L"a.tim", timtest::MakeTim(2, std::nullopt, timtest::Block{2, 2, timtest::Bytes(8, 0x7C)})).c_str(), 0), S_OK);
+    HBITMAP bitmap = nullptr;
+    WTS_ALPHATYPE alpha = WTSAT_UNKNOWN;
+    struct {
+        const char* name;
+        std::function<HRESULT()> call;
+    } const cases[] = {
+        {"DllGetClassObject", [] { return DllGetClassObject(CLSID_TimThumbnailProvider, kIidClassFactory, nullptr); }},
+        {"class object QueryInterface", [&] { return factory->QueryInterface(kIidUnknown, nullptr); }},
+        {"CreateInstance", [&] { return factory->CreateInstance(nullptr, kIidThumbnailProvider, nullptr); }},
+        {"CreateInstance, aggregated", [&] { return factory->CreateInstance(factory.Get(), kIidUnknown, nullptr); }},
+        {"provider QueryInterface, file face", [&] { return init->QueryInterface(kIidThumbnailProvider, nullptr); }},
+        {"provider QueryInterface, thumbnail face", [&] { return thumb->QueryInterface(kIidUnknown, nullptr); }},
+        {"GetThumbnail without a bitmap", [&] { return thumb->GetThumbnail(32, nullptr, &alpha); }},
+        {"GetThumbnail without an alpha type", [&] { return thumb->GetThumbnail(32, &bitmap, nullptr); }},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.call(), E_POINTER) << c.name;
+        EXPECT_EQ(g_moduleRefCount.load(), 3) << c.name << ": nothing was created or kept";
+    }
+    EXPECT_EQ(bitmap, nullptr);
+    EXPECT_EQ(thumb->GetThumbnail(32, &bitmap, &alpha), S_OK) << "the provider is still usable";
+    DeleteObject(bitmap);
 }
 
 TEST_F(HandlerTest, GetClassObjectRefusals) {

@@ -28,6 +28,7 @@ TEST_F(HandlerTest, EightThreadsShareTheClassObjectWhileServerLocksComeAndGo) {
         });
 
     EXPECT_EQ(g_moduleRefCount.load(), 1) << "only the test thread's class object reference may remain";
+    EXPECT_EQ(g_serverLockCount.load(), 0) << "every lock was undone";
     EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
     EXPECT_EQ(factory.Detach()->Release(), 0u) << "the shared class object had stray references";
     EXPECT_EQ(g_moduleRefCount.load(), 0);

@@ -1,9 +1,13 @@
 // TimThumbnailSetup run as a user runs it: what install writes, that uninstall
 // leaves the registry as it found it, and its failures with their exit codes.
 #include "ChildProcess.h"
+#include "FolderSafety.h"
 #include "Registration.h"
 #include "RegistrySnapshot.h"
 #include "WinTestSupport.h"
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <optional>
 #include <string>
@@ -395,6 +399,148 @@ TEST(SetupToolMachineRule, InstallForAllUsersRefusesADllOutsideProgramFiles) {
 
 namespace {
 
+// A security descriptor from its SDDL text, freed when it goes. Wine reads
+// D:NO_ACCESS_CONTROL as an empty list, so a null list is set by hand, as
+// Windows' parser makes it.
+struct Sddl {
+    explicit Sddl(const wchar_t* text) {
+        EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &parsed, nullptr))
+            << Utf8(text);
+        sd = parsed;
+        if (!std::wstring(text).ends_with(L"D:NO_ACCESS_CONTROL")) return;
+        PSID owner = nullptr;
+        BOOL defaulted = FALSE;
+        EXPECT_TRUE(GetSecurityDescriptorOwner(parsed, &owner, &defaulted));
+        InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION);
+        SetSecurityDescriptorOwner(&absolute, owner, FALSE);
+        EXPECT_TRUE(SetSecurityDescriptorDacl(&absolute, TRUE, nullptr, FALSE));
+        sd = &absolute;
+    }
+    ~Sddl() { LocalFree(parsed); }
+    PSECURITY_DESCRIPTOR parsed = nullptr, sd = nullptr;
+    SECURITY_DESCRIPTOR absolute = {};
+};
+
+std::wstring SidText(const safety::Sid& sid) {
+    wchar_t* text = nullptr;
+    if (sid.empty() || !ConvertSidToStringSidW(PSID(const_cast<BYTE*>(sid.data())), &text)) return L"";
+    std::wstring out = text;
+    LocalFree(text);
+    return out;
+}
+
+#define TI L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+// Program Files as Windows ships it, a folder an installer made inside it
+// and a file there, with what each inherits.
+const wchar_t kStockProgramFiles[] =
+    L"O:" TI L"D:PAI(A;;FA;;;" TI L")(A;CIIO;GA;;;" TI L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)"
+    L"(A;OICIIO;GA;;;BA)(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;AC)"
+    L"(A;OICIIO;GXGR;;;AC)";
+const wchar_t kInheritedAces[] =
+    L"(A;ID;FA;;;SY)(A;OICIIOID;GA;;;SY)(A;ID;FA;;;BA)(A;OICIIOID;GA;;;BA)(A;ID;0x1200a9;;;BU)"
+    L"(A;OICIIOID;GXGR;;;BU)(A;OICIIOID;GA;;;CO)";
+// What Wine reports for its Program Files and every folder and file in it:
+// the prefix's one user owns it with full access, everyone else may read.
+const wchar_t kWineFolder[] =
+    L"O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000)(A;OICI;0x1200a9;;;WD)";
+const wchar_t kUser[] = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+
+}  // namespace
+
+// install --machine's check of one folder or file, judged against the
+// accounts its Program Files trusts: only administrators, SYSTEM,
+// TrustedInstaller and whoever already controls Program Files may change it.
+TEST(SetupToolMachineRule, OnlyAdministratorsMayChangeAnInstalledFolderOrDll) {
+    const struct {
+        const char* name;
+        std::wstring programFiles;
+        std::wstring object;
+        bool folder;
+        const wchar_t* writer;  // the account named, or null: safe
+    } cases[] = {
+        {"stock Program Files", kStockProgramFiles, kStockProgramFiles, true, nullptr},
+        {"folder made by an installer", kStockProgramFiles, std::wstring(L"O:BAD:AI") + kInheritedAces, true,
+         nullptr},
+        {"DLL made by an installer", kStockProgramFiles, L"O:BAD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)",
+         false, nullptr},
+        {"Users may write", kStockProgramFiles, std::wstring(L"O:BAD:AI(A;OICI;FW;;;BU)") + kInheritedAces, true,
+         L"S-1-5-32-545"},
+        {"Authenticated Users may modify", kStockProgramFiles,
+         std::wstring(L"O:BAD:AI(A;OICI;0x1301bf;;;AU)") + kInheritedAces, true, L"S-1-5-11"},
+        {"a user owns it", kStockProgramFiles, std::wstring(L"O:") + kUser + L"D:AI" + kInheritedAces, true, kUser},
+        {"folder moved from a profile", kStockProgramFiles,
+         std::wstring(L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;") + kUser + L")", true, kUser},
+        {"no access list", kStockProgramFiles, L"O:BAD:NO_ACCESS_CONTROL", false, L"S-1-1-0"},
+        {"WRITE_DAC to Everyone", kStockProgramFiles, L"O:BAD:(A;;FA;;;BA)(A;;0x40000;;;WD)", false, L"S-1-1-0"},
+        {"WRITE_OWNER to Users", kStockProgramFiles, L"O:BAD:(A;;FA;;;BA)(A;;WO;;;BU)", false, L"S-1-5-32-545"},
+        {"GENERIC_WRITE to Users", kStockProgramFiles, L"O:BAD:(A;;FA;;;BA)(A;;GW;;;BU)", false, L"S-1-5-32-545"},
+        {"GENERIC_ALL to a user", kStockProgramFiles, std::wstring(L"O:BAD:(A;;GA;;;") + kUser + L")", true, kUser},
+        {"delete to Users", kStockProgramFiles, L"O:BAD:(A;;FA;;;BA)(A;;SD;;;BU)", false, L"S-1-5-32-545"},
+        {"append to a file", kStockProgramFiles, L"O:BAD:(A;;FA;;;BA)(A;;0x4;;;BU)", false, L"S-1-5-32-545"},
+        {"a folder's delete-child", kStockProgramFiles, L"O:BAD:(A;;FA;;;BA)(A;;0x40;;;BU)", true, L"S-1-5-32-545"},
+        {"the same bit on a file means nothing", kStockProgramFiles, L"O:BAD:(A;;FA;;;BA)(A;;0x40;;;BU)", false,
+         nullptr},
+        {"inherit-only write shapes only children", kStockProgramFiles,
+         L"O:BAD:(A;;FA;;;BA)(A;OICIIO;FA;;;BU)(A;OICIIO;GA;;;CO)", true, nullptr},
+        {"Wine's folder under Wine's Program Files", kWineFolder, kWineFolder, true, nullptr},
+        {"Wine's folder, everyone may write", kWineFolder,
+         L"O:S-1-5-21-0-0-0-1000D:(A;OICI;FA;;;S-1-5-21-0-0-0-1000)(A;OICI;0x1301ff;;;WD)", true, L"S-1-1-0"},
+        {"Wine's owner is no one under Windows' Program Files", kStockProgramFiles, kWineFolder, true,
+         L"S-1-5-21-0-0-0-1000"},
+        {"an account Program Files lets modify it", std::wstring(kStockProgramFiles) + L"(A;;0x1301bf;;;" + kUser + L")",
+         std::wstring(L"O:BAD:(A;;FA;;;BA)(A;;0x1301bf;;;") + kUser + L")", true, nullptr},
+    };
+    for (const auto& c : cases) {
+        const Sddl root(c.programFiles.c_str()), object(c.object.c_str());
+        std::vector<safety::Sid> trusted;
+        safety::Sid broad, writer;
+        ASSERT_TRUE(safety::TrustedAccounts(root.sd, trusted, broad)) << c.name;
+        const bool exposed = safety::FindUntrustedWriter(object.sd, c.folder, trusted, writer);
+        EXPECT_EQ(exposed, c.writer != nullptr) << c.name;
+        EXPECT_EQ(SidText(writer), c.writer ? c.writer : L"") << c.name;
+    }
+    // Program Files itself open to a broad group: nothing in it is trusted.
+    const Sddl open(L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;AU)");
+    std::vector<safety::Sid> trusted;
+    safety::Sid broad;
+    EXPECT_FALSE(safety::TrustedAccounts(open.sd, trusted, broad));
+    EXPECT_EQ(SidText(broad), L"S-1-5-11");
+}
+
+// Wine keeps a file's rights for everyone (its mode bits): a DLL or folder in
+// Program Files that everyone may write is refused by the tool itself.
+TEST(SetupToolMachineRule, InstallForAllUsersRefusesADllOrFolderEveryoneMayChange) {
+    ClearTestKeys();
+    const RegistrySnapshot user = TakeSnapshot(HKEY_CURRENT_USER), machine = TakeSnapshot(HKEY_LOCAL_MACHINE);
+    for (const bool folderOpen : {false, true}) {
+        TempDir dir(ProgramFilesFolder());
+        const std::wstring program = CopyInto(dir, BuiltSetupExe());
+        const std::wstring dll = CopyInto(dir, BuiltDll());
+        const std::wstring target = folderOpen ? dir.path() : dll;
+        const Sddl open(folderOpen ? L"D:(A;OICI;FA;;;WD)" : L"D:(A;;FA;;;WD)");
+        BOOL present = FALSE, defaulted = FALSE;
+        PACL dacl = nullptr;
+        ASSERT_TRUE(GetSecurityDescriptorDacl(open.sd, &present, &dacl, &defaulted));
+        ASSERT_EQ(SetNamedSecurityInfoW(const_cast<wchar_t*>(target.c_str()), SE_FILE_OBJECT,
+                                        DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr),
+                  DWORD(ERROR_SUCCESS));
+        const RunResult install = RunProgram(program, {L"install", L"--machine"});
+        EXPECT_EQ(install.exitCode, 7u) << install.output;
+        EXPECT_TRUE(Contains(install.output, Utf8(target) + " may be changed by")) << install.output;
+        EXPECT_TRUE(Contains(install.output, "Everyone")) << install.output;
+        EXPECT_TRUE(Contains(install.output, "Nothing was registered")) << install.output;
+        EXPECT_EQ(TakeSnapshot(HKEY_CURRENT_USER), user);
+        EXPECT_EQ(TakeSnapshot(HKEY_LOCAL_MACHINE), machine);
+        // Read-only again, so that the folder can be removed.
+        const Sddl closed(L"D:(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;WD)");
+        GetSecurityDescriptorDacl(closed.sd, &present, &dacl, &defaulted);
+        SetNamedSecurityInfoW(const_cast<wchar_t*>(target.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, dacl, nullptr);
+    }
+}
+
+namespace {
+
 const std::wstring kDecoderKey = kClasses + L"CLSID\\" TIM_DECODER_CLSID_STRING;
 const std::wstring kPropertyHandlers =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\PropertyHandlers\\.tim";
@@ -501,9 +647,17 @@ TEST(SetupToolCodec, MachineInstallRegistersTheCodecAndUninstallPutsEverythingBa
     EXPECT_TRUE(Contains(again.output, "nothing changed")) << again.output;
     EXPECT_EQ(TakeSnapshot(HKEY_LOCAL_MACHINE), installed);
 
+    // Another program's value in the key that holds the record, its name far
+    // longer than a fixed buffer: uninstall reads past it and leaves it.
+    const std::wstring longName(700, L'n');
+    ASSERT_EQ(SetStringValue(HKEY_LOCAL_MACHINE, kDecoderKey, longName.c_str(), L"kept"), ERROR_SUCCESS);
     const RunResult uninstall = RunProgram(program, {L"uninstall", L"--machine"});
     ASSERT_EQ(uninstall.exitCode, 0u) << uninstall.output;
     EXPECT_TRUE(Contains(uninstall.output, "restored")) << uninstall.output;
+    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kDecoderKey, longName.c_str()), StringValue(L"kept"));
+    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kDecoderKey, L"CreatedKeys").first, DWORD(REG_NONE)) << "the record is gone";
+    EXPECT_EQ(RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kDecoderKey.c_str(), longName.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kDecoderKey.c_str()), ERROR_SUCCESS);
     EXPECT_EQ(TakeSnapshot(HKEY_LOCAL_MACHINE), machine);
     EXPECT_EQ(TakeSnapshot(HKEY_CURRENT_USER), user);
     ClearCodecKeys();

@@ -2,6 +2,7 @@
 // What TimThumbnailSetup writes, removes and reports, for one registry scope.
 #include "CodecGuids.h"
 #include "Guids.h"
+#include "RegistrationEngine.h"
 
 #include <windows.h>
 
@@ -39,15 +40,6 @@ constexpr const HandlerBuild& Build64For(USHORT nativeMachine) {
 // The system's own processor, from IsWow64Process2; x64 where Windows is
 // older than that function (Windows 10 1709), which no ARM64 Windows is.
 USHORT NativeMachine();
-
-// Outcome of install or uninstall: what changed (for the user to read) or,
-// on failure, the registry error and the key it happened on.
-struct RegistrationResult {
-    LSTATUS status = ERROR_SUCCESS;
-    std::wstring failedKey;             // e.g. HKLM\Software\Classes\CLSID\{...}
-    std::vector<std::wstring> changes;  // one line per key or value touched
-    std::vector<std::wstring> notes;    // things deliberately left alone
-};
 
 // "HKCU\Software\Classes" or "HKLM\Software\Classes".
 std::wstring ScopeRoot(Scope scope);

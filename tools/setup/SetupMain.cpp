@@ -3,6 +3,7 @@
 #include "CodecGuids.h"
 #include "CodecRegistration.h"
 #include "Console.h"
+#include "FolderSafety.h"
 #include "Registration.h"
 
 #include <shlobj.h>
@@ -16,6 +17,7 @@ enum ExitCode : int {
     kExitAccessDenied = 4,
     kExitRegistryError = 5,
     kExitUnsafeFolder = 6,
+    kExitUnsafePermissions = 7,
 };
 
 
@@ -35,11 +37,13 @@ const wchar_t kUsage[] =
     L"status     shows what is registered for the current user and for all users\n"
     L"--machine  for all users (HKLM, needs an administrator prompt) instead of the\n"
     L"           current user only (HKCU, no administrator rights needed); install\n"
-    L"           --machine needs the folder under Program Files\n"
+    L"           --machine needs the folder under Program Files, changeable by\n"
+    L"           administrators only\n"
     L"\n"
     L"Exit codes: 0 done (also when there was nothing to change), 2 bad arguments,\n"
     L"3 the DLL is not beside this program, 4 access denied, 5 other registry error,\n"
-    L"6 install --machine from a folder outside Program Files.";
+    L"6 install --machine from a folder outside Program Files, 7 install --machine\n"
+    L"of a DLL that an account other than administrators may change.";
 
 std::wstring Who(Scope scope) {
     return scope == Scope::Machine ? L"all users" : L"the current user";
@@ -76,19 +80,25 @@ std::wstring Normalised(const std::wstring& path) {
     return m == 0 || m >= 32768 ? std::wstring(full) : std::wstring(longForm);
 }
 
-// True when `path` lies inside the 64-bit Program Files folder, where only
-// administrators and SYSTEM may write.
-bool UnderProgramFiles(const std::wstring& path) {
+// The 64-bit Program Files folder, full and long, without a trailing
+// backslash; empty when unknown.
+std::wstring ProgramFilesFolder() {
     wchar_t* known = nullptr;
-    if (FAILED(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &known))) return false;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &known))) return std::wstring();
     std::wstring folder = Normalised(known);
     CoTaskMemFree(known);
     while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
-    folder += L'\\';  // C:\Program Files Evil\ must not pass for C:\Program Files\.
+    return folder;
+}
+
+// True when `path` lies inside `programFiles`.
+bool UnderProgramFiles(const std::wstring& path, std::wstring programFiles) {
+    if (programFiles.empty()) return false;
+    programFiles += L'\\';  // C:\Program Files Evil\ must not pass for C:\Program Files\.
     const std::wstring file = Normalised(path);
-    return !folder.empty() && file.size() > folder.size() &&
-           CompareStringOrdinal(file.c_str(), int(folder.size()), folder.c_str(), int(folder.size()), TRUE) ==
-               CSTR_EQUAL;
+    return file.size() > programFiles.size() &&
+           CompareStringOrdinal(file.c_str(), int(programFiles.size()), programFiles.c_str(),
+                                int(programFiles.size()), TRUE) == CSTR_EQUAL;
 }
 
 std::wstring BesideThisProgram(const HandlerBuild& build) {
@@ -127,13 +137,33 @@ int RunInstall(Scope scope) {
     }
     // Every user's Explorer, administrators' elevated dialogs included, would
     // load the DLL: it must lie where other users cannot replace it.
-    if (scope == Scope::Machine && !UnderProgramFiles(dll)) {
+    const std::wstring programFiles = ProgramFilesFolder();
+    if (scope == Scope::Machine && !UnderProgramFiles(dll, programFiles)) {
         console::Err(L"TimThumbnailSetup: refusing to register " + dll + L" for all users: every user's "
                      L"Explorer, administrators' elevated dialogs included, would load a DLL from a folder that "
                      L"users without administrator rights may be able to change. Put the folder under Program "
                      L"Files, e.g. C:\\Program Files\\TIM Thumbnail Handler\\, and run install --machine from "
                      L"there, or install the MSI package with ALLUSERS=1. Nothing was registered.");
         return kExitUnsafeFolder;
+    }
+    // A folder moved into Program Files keeps the rights it had: its path
+    // alone proves nothing. Every DLL to be registered, and each folder up
+    // to Program Files, must be changeable by administrators only.
+    if (scope == Scope::Machine) {
+        const std::wstring folder = console::FolderOf(console::ProgramPath()) + L"\\";
+        std::vector<std::wstring> dlls;
+        for (const std::wstring& name : {dll, BesideThisProgram(kBuild32),
+                                         folder + Build64For(NativeMachine()).codecDllName,
+                                         folder + kBuild32.codecDllName}) {
+            if (FileExists(name)) dlls.push_back(Normalised(name));
+        }
+        const safety::Exposure exposure = safety::CheckInstallPaths(dlls, programFiles);
+        if (!exposure.path.empty()) {
+            console::Err(L"TimThumbnailSetup: refusing to register for all users: " + exposure.path +
+                         L" may be changed by " + exposure.account +
+                         L", not only by administrators. Nothing was registered.");
+            return kExitUnsafePermissions;
+        }
     }
     RegistrationResult codec;
     std::vector<std::wstring> codecNotes;

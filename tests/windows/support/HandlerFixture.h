@@ -11,9 +11,13 @@
 
 class HandlerTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(g_moduleRefCount.load(), 0); }
+    void SetUp() override {
+        ASSERT_EQ(g_moduleRefCount.load(), 0);
+        ASSERT_EQ(g_serverLockCount.load(), 0);
+    }
     void TearDown() override {
-        EXPECT_EQ(g_moduleRefCount.load(), 0) << "a reference or lock was left outstanding";
+        EXPECT_EQ(g_moduleRefCount.load(), 0) << "a reference was left outstanding";
+        EXPECT_EQ(g_serverLockCount.load(), 0) << "a server lock was left outstanding";
         EXPECT_EQ(DllCanUnloadNow(), S_OK);
     }
 
