@@ -4,6 +4,7 @@
 // the decoder's state is guarded by a slim lock, and a frame never changes
 // once made.
 #include "HeapBlock.h"
+#include "StreamRead.h"
 #include "TimFormat.h"
 
 #include <windows.h>
@@ -16,9 +17,9 @@ namespace codec {
 
 class TimWicFrame final : public IWICBitmapFrameDecode {
 public:
-    // Takes the file's blocks and their record (pointing into them); null
-    // when memory is short.
-    static TimWicFrame* Create(HeapBlock&& bytes, const TimImageInfo& info);
+    // Takes the file as read and its record (pointing into it); null when
+    // memory is short.
+    static TimWicFrame* Create(HeapReader&& file, const TimImageInfo& info);
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
@@ -35,13 +36,13 @@ public:
     STDMETHODIMP GetThumbnail(IWICBitmapSource** thumbnail) override;
 
 private:
-    TimWicFrame(HeapBlock&& b, const TimImageInfo& i) : bytes(static_cast<HeapBlock&&>(b)), info(i) {}
+    TimWicFrame(HeapReader&& f, const TimImageInfo& i) : file(static_cast<HeapReader&&>(f)), info(i) {}
     // The whole image decoded once, bottom row first, for copies of parts of
     // it; null when memory is short.
     const uint32_t* Decoded();
 
     std::atomic<ULONG> refCount{1};
-    const HeapBlock bytes;  // never changes: any thread may decode from it
+    const HeapReader file;  // never changes: any thread may decode from it
     const TimImageInfo info;
     SRWLOCK lock = SRWLOCK_INIT;  // guards `decoded`
     HeapBlock decoded;
