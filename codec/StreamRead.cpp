@@ -101,13 +101,12 @@ HRESULT ReadTimStream(IStream* stream, HeapReader& reader, TimImageInfo& info, b
     // Too many pixels: the reader read no rows of it.
     if (r.DrawRefusal().reason == TimRefusalReason::TooManyPixels) return WINCODEC_ERR_IMAGESIZEOUTOFRANGE;
     // Bytes taken on Stat's word alone (slack sought over, the rows of a
-    // header-only read): the stream's own end must reach them.
-    if (told && r.Position() < r.ImageEnd()) {
-        ULARGE_INTEGER end = {};
-        hr = stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_END, &end);
-        if (FAILED(hr)) return hr;
-        if (end.QuadPart < r.ImageEnd()) return WINCODEC_ERR_STREAMREAD;
-    }
+    // header-only read): the stream's own end must reach them. A stream that
+    // cannot seek to its end is taken at its word.
+    ULARGE_INTEGER end = {};
+    if (told && r.Position() < r.ImageEnd() && SUCCEEDED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_END, &end)) &&
+        end.QuadPart < r.ImageEnd())
+        return WINCODEC_ERR_STREAMREAD;
     info = r.Record();
     return S_OK;
 }

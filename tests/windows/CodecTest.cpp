@@ -566,9 +566,9 @@ Bytes Join(Bytes a, const Bytes& b) {
     return a;
 }
 
-// The file header and an image block's header of `w` x `h` units claiming
-// `length` bytes, without rows.
-Bytes ImageHead(uint32_t mode, uint16_t w, uint16_t h, uint32_t length) {
+// The file header and the first block's header, `w` x `h` units claiming
+// `length` bytes, without its data.
+Bytes FirstHead(uint32_t mode, uint16_t w, uint16_t h, uint32_t length) {
     Bytes head;
     PutU32(head, 16);
     PutU32(head, mode);
@@ -604,6 +604,7 @@ TEST(WicCodec, ClaimedLengthsAreSoughtOverAndMemoryFollowsTheImage) {
         HRESULT decoder, properties;  // Initialize's answers
         Bytes picture;    // a file of the same pixels, when drawn (empty: all but the last are 0)
         uint64_t decoderReads, propertyReads;  // at most these bytes read
+        bool seeksFromStartOnly = false;  // slack is then read and dropped, Stat taken at its word
     };
     const uint64_t big16 = 8 + 256 * kMiB, big8 = 8 + 512 * kMiB + imageBlock8.size();
     const uint64_t rows4096 = uint64_t(4096) * 4096 * 2;
@@ -611,18 +612,24 @@ TEST(WicCodec, ClaimedLengthsAreSoughtOverAndMemoryFollowsTheImage) {
         {"a small file", {{0, small16}}, small16.size(), 0, S_OK, S_OK, S_OK, small16, small16.size(), 20},
         {"the same, Stat failing", {{0, small16}}, small16.size(), 0, E_NOTIMPL, S_OK, S_OK, small16, 28, 20},
         {"the same, Stat telling 1 GiB", {{0, small16}}, small16.size(), 1024 * kMiB, S_OK, S_OK, S_OK, small16, 28, 20},
-        {"1 x 1, 16-bit, image block of 256 MiB", {{0, Join(ImageHead(2, 1, 1, uint32_t(256 * kMiB)), Colours({0x001F}))}},
+        {"1 x 1, 16-bit, image block of 256 MiB", {{0, Join(FirstHead(2, 1, 1, uint32_t(256 * kMiB)), Colours({0x001F}))}},
          big16, 0, S_OK, S_OK, S_OK, red16, 22, 20},
-        {"the same, a byte short", {{0, Join(ImageHead(2, 1, 1, uint32_t(256 * kMiB)), Colours({0x001F}))}}, big16 - 1, 0,
+        {"the same, a byte short", {{0, Join(FirstHead(2, 1, 1, uint32_t(256 * kMiB)), Colours({0x001F}))}}, big16 - 1, 0,
          S_OK, WINCODEC_ERR_BADHEADER, WINCODEC_ERR_BADHEADER, {}, 20, 20},
         {"8-bit, after a CLUT block of 512 MiB", {{0, clutHead}, {8 + 512 * kMiB, imageBlock8}}, big8, 0, S_OK, S_OK,
          S_OK, compact8, 20 + 512 + 12 + 2, 32},
         {"Stat telling 1 GiB of a 20-byte stream, its block as much",
-         {{0, ImageHead(2, 1, 1, uint32_t(1024 * kMiB - 8))}}, 20, 1024 * kMiB, S_OK, WINCODEC_ERR_STREAMREAD,
+         {{0, FirstHead(2, 1, 1, uint32_t(1024 * kMiB - 8))}}, 20, 1024 * kMiB, S_OK, WINCODEC_ERR_STREAMREAD,
          WINCODEC_ERR_STREAMREAD, {}, 20, 20},
-        {"4096 x 4096, 16-bit", {{0, ImageHead(2, 4096, 4096, uint32_t(12 + rows4096))}, {20 + rows4096 - 2, Colours({0x001F})}},
+        {"8-bit, after a CLUT block of 1 MiB, seeking from the start only",
+         {{0, Join(FirstHead(1 | 8, 256, 1, uint32_t(kMiB)), Noise(512, 5))}, {8 + kMiB, imageBlock8}},
+         8 + kMiB + imageBlock8.size(), 0, S_OK, S_OK, S_OK, compact8, 8 + kMiB + imageBlock8.size(),
+         8 + kMiB + 12, true},
+        {"the small file, Stat telling 1 GiB, seeking from the start only", {{0, small16}}, small16.size(),
+         1024 * kMiB, S_OK, S_OK, S_OK, small16, 28, 20, true},
+        {"4096 x 4096, 16-bit", {{0, FirstHead(2, 4096, 4096, uint32_t(12 + rows4096))}, {20 + rows4096 - 2, Colours({0x001F})}},
          20 + rows4096, 0, S_OK, S_OK, S_OK, {}, 20 + rows4096, 20},
-        {"4096 x 4097, 16-bit", {{0, ImageHead(2, 4096, 4097, uint32_t(12 + rows4096 + 8192))}},
+        {"4096 x 4097, 16-bit", {{0, FirstHead(2, 4096, 4097, uint32_t(12 + rows4096 + 8192))}},
          20 + rows4096 + 8192, 0, S_OK, WINCODEC_ERR_IMAGESIZEOUTOFRANGE, WINCODEC_ERR_IMAGESIZEOUTOFRANGE, {}, 20, 20},
     };
     ComScope com;
@@ -634,6 +641,7 @@ TEST(WicCodec, ClaimedLengthsAreSoughtOverAndMemoryFollowsTheImage) {
             for (size_t i = 1; i < c.parts.size(); ++i) stream->Place(c.parts[i].first, c.parts[i].second);
             if (c.stat) stream->statSize = c.stat;
             stream->statFailure = c.statFailure;
+            stream->seeksFromStartOnly = c.seeksFromStartOnly;
             return stream;
         };
 
@@ -645,7 +653,7 @@ TEST(WicCodec, ClaimedLengthsAreSoughtOverAndMemoryFollowsTheImage) {
         EXPECT_EQ(decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand), c.decoder);
         MemoryPeak::Sample(&peak);  // the frame holds the rows
         EXPECT_LE(stream->bytesRead, c.decoderReads);
-        std::printf("[codec memory] %-60s committed %+5lld MiB, PagefileUsage %+5lld MiB, %llu bytes read\n", c.what,
+        std::printf("[codec memory] %-66s committed %+5lld MiB, PagefileUsage %+5lld MiB, %llu bytes read\n", c.what,
                     static_cast<long long>(peak.CommittedMiB()), static_cast<long long>(peak.PagefileMiB()),
                     static_cast<unsigned long long>(stream->bytesRead));
         if (smallMiB < 0) smallMiB = std::max(peak.CommittedMiB(), peak.PagefileMiB());

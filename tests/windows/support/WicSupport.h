@@ -156,6 +156,7 @@ public:
     uint64_t bytesRead = 0;       // all bytes handed out
     uint64_t statSize = UINT64_MAX;  // what Stat tells, when it lies (its length otherwise)
     HRESULT statFailure = S_OK;      // Stat's failure, when it fails
+    bool seeksFromStartOnly = false;  // seeking from the position or the end fails
     void (*onRead)(void* context) = nullptr;  // called at every Read
     void* onReadContext = nullptr;
 
@@ -190,6 +191,7 @@ public:
         return n == count ? S_OK : S_FALSE;
     }
     STDMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* result) override {
+        if (seeksFromStartOnly && origin != STREAM_SEEK_SET) return STG_E_INVALIDFUNCTION;
         const int64_t base = origin == STREAM_SEEK_SET ? 0
                              : origin == STREAM_SEEK_CUR ? int64_t(position)
                                                          : int64_t(length_);
