@@ -551,7 +551,6 @@ struct MemoryPeak {
         const PrivateMemory now = TakePrivateMemory();
         peak->most.committed = std::max(peak->most.committed, now.committed);
         peak->most.pagefile = std::max(peak->most.pagefile, now.pagefile);
-        peak->most.peakPagefile = std::max(peak->most.peakPagefile, now.peakPagefile);
     }
     void Watch(TestStream& stream) {
         stream.onRead = Sample;
