@@ -1,15 +1,27 @@
 #include "StreamRead.h"
 
-#include <cstring>
+#include "Platform.h"
+
+#include <new>
 
 namespace codec {
 
 namespace {
 
-// The stream's size, told by Stat or else by seeking to its end.
-HRESULT StreamSize(IStream* stream, uint64_t& size) {
+// The rows' memory: the process heap, as everything else the DLL holds.
+void* AllocateRows(size_t bytes) {
+    return HeapAllocChecked(GetProcessHeap(), bytes ? bytes : 1);
+}
+
+void ReleaseRows(void* block) {
+    HeapFree(GetProcessHeap(), 0, block);
+}
+
+// The stream's size, told by Stat (`told`) or else by seeking to its end.
+HRESULT StreamSize(IStream* stream, uint64_t& size, bool& told) {
     STATSTG stat = {};
-    if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME))) {
+    told = SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME));
+    if (told) {
         size = stat.cbSize.QuadPart;
         return S_OK;
     }
@@ -20,53 +32,82 @@ HRESULT StreamSize(IStream* stream, uint64_t& size) {
     return S_OK;
 }
 
-// Exactly `count` bytes, in as many calls as the stream needs.
-HRESULT ReadExactly(IStream* stream, uint8_t* to, size_t count) {
-    while (count) {
-        const ULONG ask = count > 0x40000000 ? 0x40000000 : ULONG(count);
+// What the reader asks for, read or sought over. Bytes it skips are dropped
+// when the stream cannot seek.
+HRESULT Drive(IStream* stream, TimReader& reader) {
+    uint8_t buffer[16384];
+    for (;;) {
+        const TimReadStep step = reader.Next();
+        if (step.action == TimReadAction::Done || step.action == TimReadAction::Refused) return S_OK;
+        if (step.action == TimReadAction::Skip && step.count <= uint64_t(INT64_MAX)) {
+            LARGE_INTEGER move;
+            move.QuadPart = LONGLONG(step.count);
+            if (SUCCEEDED(stream->Seek(move, STREAM_SEEK_CUR, nullptr))) {
+                reader.Skipped(step.count);
+                continue;
+            }
+        }
+        const ULONG ask = step.count < sizeof buffer ? ULONG(step.count) : ULONG(sizeof buffer);
         ULONG got = 0;
-        const HRESULT hr = stream->Read(to, ask, &got);
+        const HRESULT hr = stream->Read(buffer, ask, &got);
         if (FAILED(hr)) return hr;
+        // Ended before the size it claimed.
         if (got == 0 || got > ask) return WINCODEC_ERR_STREAMREAD;
-        to += got;
-        count -= got;
+        reader.Feed(buffer, got);
     }
-    return S_OK;
 }
 
 }  // namespace
 
-HRESULT ReadTimStream(IStream* stream, HeapBlock& bytes, TimImageInfo& info) {
+bool HeapReader::Create(const TimReadOptions& options) {
+    Reset();
+    void* memory = HeapAllocChecked(GetProcessHeap(), sizeof(TimReader));
+    if (!memory) return false;
+    p_ = new (memory) TimReader(options);
+    return true;
+}
+
+void HeapReader::Reset() {
+    if (!p_) return;
+    p_->~TimReader();
+    HeapFree(GetProcessHeap(), 0, p_);
+    p_ = nullptr;
+}
+
+HRESULT ReadTimStream(IStream* stream, HeapReader& reader, TimImageInfo& info, bool headerOnly) {
     HRESULT hr = stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
     if (FAILED(hr)) return hr;
     uint64_t size = 0;
-    hr = StreamSize(stream, size);
+    bool told = false;
+    hr = StreamSize(stream, size, told);
     if (FAILED(hr)) return hr;
     // StreamSize may have moved to the end.
     hr = stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
     if (FAILED(hr)) return hr;
 
-    // Only what the header says the blocks need, and never more than the
-    // stream holds: a file whose blocks need more is refused whole, so the
-    // rest of it is not read at all.
-    uint64_t known = 0;
-    for (;;) {
-        const TimBytesNeeded need = TimBytesToRead(static_cast<const uint8_t*>(bytes.get()), size_t(known));
-        if (need.bytes > size) return WINCODEC_ERR_BADHEADER;
-        if (need.sizeKnown && uint64_t(need.width) * need.height > kMaxTimPixels)
-            return WINCODEC_ERR_IMAGESIZEOUTOFRANGE;
-        if (need.bytes <= known) break;
-        if (need.bytes > SIZE_MAX / 2) return E_OUTOFMEMORY;
-        HeapBlock grown;
-        if (!grown.Allocate(size_t(need.bytes))) return E_OUTOFMEMORY;
-        if (known) std::memcpy(grown.get(), bytes.get(), size_t(known));
-        hr = ReadExactly(stream, static_cast<uint8_t*>(grown.get()) + known, size_t(need.bytes - known));
-        if (FAILED(hr)) return hr;
-        bytes = static_cast<HeapBlock&&>(grown);
-        known = need.bytes;
-    }
-    const uint8_t* start = static_cast<const uint8_t*>(bytes.get());
-    if (FindTimRefusal(info, start, known).reason != TimRefusalReason::Accepted) return WINCODEC_ERR_BADHEADER;
+    // Designated, so that the default allocator (C++'s operator new) is never
+    // named here and stays out of the DLL.
+    if (!reader.Create(TimReadOptions{.palette = 0,
+                                      .headerOnly = headerOnly,
+                                      .inputSize = size,
+                                      .allocate = AllocateRows,
+                                      .release = ReleaseRows}))
+        return E_OUTOFMEMORY;
+    TimReader& r = *reader;
+    hr = Drive(stream, r);
+    if (FAILED(hr)) return hr;
+    if (r.Next().action == TimReadAction::Refused)
+        return r.Refusal().reason == TimRefusalReason::NoMemory ? E_OUTOFMEMORY : WINCODEC_ERR_BADHEADER;
+    // Too many pixels: the reader read no rows of it.
+    if (r.DrawRefusal().reason == TimRefusalReason::TooManyPixels) return WINCODEC_ERR_IMAGESIZEOUTOFRANGE;
+    // Bytes taken on Stat's word alone (slack sought over, the rows of a
+    // header-only read): the stream's own end must reach them. A stream that
+    // cannot seek to its end is taken at its word.
+    ULARGE_INTEGER end = {};
+    if (told && r.Position() < r.ImageEnd() && SUCCEEDED(stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_END, &end)) &&
+        end.QuadPart < r.ImageEnd())
+        return WINCODEC_ERR_STREAMREAD;
+    info = r.Record();
     return S_OK;
 }
 

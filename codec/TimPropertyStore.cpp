@@ -81,9 +81,9 @@ STDMETHODIMP TimPropertyStore::Initialize(IStream* stream, DWORD mode) {
     AcquireSRWLockExclusive(&lock);
     HRESULT hr = kAlreadyInitialized;
     if (!initialized) {
-        HeapBlock bytes;
+        HeapReader file;
         TimImageInfo info;
-        hr = ReadTimStream(stream, bytes, info);
+        hr = ReadTimStream(stream, file, info, true);  // the headers alone
         if (SUCCEEDED(hr)) {
             width = info.width;
             height = info.height;

@@ -16,13 +16,13 @@ namespace {
 // asked for, straight into the caller's buffer where they can be: fresh
 // memory is what costs most here, far more than decoding.
 HRESULT ReadFrame(IStream* stream, TimWicFrame*& frame) {
-    HeapBlock bytes;
+    HeapReader file;
     TimImageInfo info;
-    const HRESULT hr = ReadTimStream(stream, bytes, info);
+    const HRESULT hr = ReadTimStream(stream, file, info);
     if (FAILED(hr)) return hr;
     // Nothing to show: WIC has no bitmap of width or height zero.
     if (uint64_t(info.width) * info.height == 0) return WINCODEC_ERR_IMAGESIZEOUTOFRANGE;
-    frame = TimWicFrame::Create(static_cast<HeapBlock&&>(bytes), info);
+    frame = TimWicFrame::Create(static_cast<HeapReader&&>(file), info);
     return frame ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -154,9 +154,9 @@ STDMETHODIMP TimWicDecoder::QueryCapability(IStream* stream, DWORD* capability) 
     ULARGE_INTEGER position = {};
     HRESULT hr = stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_CUR, &position);
     if (FAILED(hr)) return hr;
-    HeapBlock bytes;
+    HeapReader file;
     TimImageInfo info;
-    const HRESULT read = ReadTimStream(stream, bytes, info);
+    const HRESULT read = ReadTimStream(stream, file, info);
     LARGE_INTEGER back;
     back.QuadPart = LONGLONG(position.QuadPart);
     hr = stream->Seek(back, STREAM_SEEK_SET, nullptr);

@@ -5,6 +5,7 @@
 // once made.
 #include "ComObject.h"
 #include "HeapBlock.h"
+#include "StreamRead.h"
 #include "TimFormat.h"
 
 #include <windows.h>
@@ -19,10 +20,10 @@ using TimWicFrameBase = ComObject<TimWicFrame, AtomicCount, IWICBitmapFrameDecod
 
 class TimWicFrame final : public TimWicFrameBase {
 public:
-    // Takes the file's blocks and their record (pointing into them); null
-    // when memory is short.
-    static TimWicFrame* Create(HeapBlock&& bytes, const TimImageInfo& info) {
-        return New(static_cast<HeapBlock&&>(bytes), info);
+    // Takes the file as read and its record (pointing into it); null when
+    // memory is short.
+    static TimWicFrame* Create(HeapReader&& file, const TimImageInfo& info) {
+        return New(static_cast<HeapReader&&>(file), info);
     }
 
     STDMETHODIMP GetSize(UINT* width, UINT* height) override;
@@ -37,13 +38,13 @@ public:
 
 private:
     friend TimWicFrameBase;
-    TimWicFrame(HeapBlock&& b, const TimImageInfo& i) : bytes(static_cast<HeapBlock&&>(b)), info(i) {}
+    TimWicFrame(HeapReader&& f, const TimImageInfo& i) : file(static_cast<HeapReader&&>(f)), info(i) {}
     void* Face(REFIID riid);
     // The whole image decoded once, bottom row first, for copies of parts of
     // it; null when memory is short.
     const uint32_t* Decoded();
 
-    const HeapBlock bytes;  // never changes: any thread may decode from it
+    const HeapReader file;  // never changes: any thread may decode from it
     const TimImageInfo info;
     SRWLOCK lock = SRWLOCK_INIT;  // guards `decoded`
     HeapBlock decoded;

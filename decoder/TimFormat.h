@@ -124,8 +124,8 @@ bool SelectTimPalette(TimImageInfo& info, uint32_t index);
 // For readers that take a file front to back (a pipe, a loader fed in
 // pieces) and must not read past what the file says it holds. It asks for
 // every byte up to the image block's end, slack included; clients read
-// through TimReader (TimReader.h), which skips that slack. The codec's stream
-// reader still asks this.
+// through TimReader (TimReader.h), which skips that slack; no client asks
+// this any more, only the fuzz checks hold it to FindTimRefusal.
 struct TimBytesNeeded {
     uint64_t bytes;   // read the file up to this many bytes from its start
     uint32_t width;   // the image's size in pixels, once its header is in

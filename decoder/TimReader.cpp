@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 using namespace tim_layout;
 
@@ -21,6 +20,10 @@ constexpr uint64_t kHeadSize = kFileHeaderSize + kBlockHeaderSize;
 
 TimReader::TimReader(const TimReadOptions& options) : options_(options), end_(options.inputSize) {
     Advance();
+}
+
+TimReader::~TimReader() {
+    if (rows_) options_.release(rows_);
 }
 
 void TimReader::Refuse(TimRefusal refusal) {
@@ -106,7 +109,8 @@ void TimReader::PlanFromImageHeader(const uint8_t* header, uint64_t imageStart) 
     info_.width = uint16_t(width_);
     info_.imageX = image.x;
     info_.imageY = image.y;
-    info_.imageEnd = uint32_t(imageStart + effectiveLength);
+    imageEnd_ = imageStart + effectiveLength;
+    info_.imageEnd = uint32_t(imageEnd_);
     info_.rawWidth = image.w;
     info_.height = image.h;
     if (!options_.headerOnly && paletteFound_ && TimDrawRefusal(info_).reason == R::Accepted)
@@ -164,7 +168,7 @@ void TimReader::Advance() {
             step_ = {TimReadAction::Skip, waitingFor - position_};
             return;
         }
-        info_.pixelData = rows_ ? rows_.get() : borrowedRows_;
+        info_.pixelData = rows_ ? rows_ : borrowedRows_;
         step_ = {TimReadAction::Done, 0};
     }
 }
@@ -185,14 +189,14 @@ bool TimReader::Take(const uint8_t* data, size_t count) {
         // The rows' buffer, once their first byte is here: at most 4 bytes a
         // pixel of an image the draw limits let through.
         if (!rows_) {
-            rows_.reset(new (std::nothrow) uint8_t[size_t(span.length)]);
+            rows_ = static_cast<uint8_t*>(options_.allocate(size_t(span.length)));
             if (!rows_) {
                 Refuse({R::NoMemory, width_, height_});
                 return false;
             }
             rowBytes_ = size_t(span.length);
         }
-        to = rows_.get();
+        to = rows_;
     }
     std::memcpy(to + (position_ - span.offset), data, count);
     return true;
@@ -217,9 +221,9 @@ size_t TimReader::FeedInPlace(const uint8_t* data, size_t size) {
     if (borrowedRows_ && (step_.action == TimReadAction::Read || step_.action == TimReadAction::Skip)) {
         // Still waiting for the file to reach its end: the rows must outlive
         // the piece they came in.
-        rows_.reset(new (std::nothrow) uint8_t[borrowedLength_]);
+        rows_ = static_cast<uint8_t*>(options_.allocate(borrowedLength_));
         if (rows_) {
-            std::memcpy(rows_.get(), borrowedRows_, borrowedLength_);
+            std::memcpy(rows_, borrowedRows_, borrowedLength_);
             rowBytes_ = borrowedLength_;
         } else {
             Refuse({TimRefusalReason::NoMemory, width_, height_});

@@ -18,7 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <new>
 
 enum class TimReadAction : uint8_t {
     Read,     // feed the next `count` bytes, in pieces of any size
@@ -35,6 +35,10 @@ struct TimReadStep {
 
 inline constexpr uint64_t kTimUnknownSize = UINT64_MAX;
 
+// The rows' memory by default: C++'s heap.
+inline void* TimNewBytes(size_t bytes) { return new (std::nothrow) uint8_t[bytes]; }
+inline void TimDeleteBytes(void* block) { delete[] static_cast<uint8_t*>(block); }
+
 struct TimReadOptions {
     // The palette to draw with, as SelectTimPalette numbers it: 0 is the
     // handler's. Only that palette is kept.
@@ -47,11 +51,18 @@ struct TimReadOptions {
     // stream's): the blocks are then checked against it, without moving to
     // their ends, and nothing past it is asked for.
     uint64_t inputSize = kTimUnknownSize;
+    // Where the rows' buffer comes from (null when memory is short: the
+    // reader refuses with NoMemory) and goes back to. A client that must not
+    // bring in the C++ runtime's operator new, or that allocates only from a
+    // heap of its own, gives both.
+    void* (*allocate)(size_t bytes) = TimNewBytes;
+    void (*release)(void* block) = TimDeleteBytes;
 };
 
 class TimReader {
 public:
     explicit TimReader(const TimReadOptions& options = {});
+    ~TimReader();
     TimReader(const TimReader&) = delete;
     TimReader& operator=(const TimReader&) = delete;
 
@@ -105,6 +116,11 @@ public:
     uint32_t Width() const { return width_; }
     uint32_t Height() const { return height_; }
 
+    // Once Done: the offset just past the image block, slack included (the
+    // record's imageEnd, in 64 bits). A client that trusted a told size for
+    // bytes it never read can check that its input reaches this far.
+    uint64_t ImageEnd() const { return imageEnd_; }
+
     // Bytes fed or skipped so far: the input's position.
     uint64_t Position() const { return position_; }
 
@@ -150,6 +166,7 @@ private:
     Span spans_[3] = {};
     size_t spanCount_ = 0, spansDone_ = 0;
     uint64_t imageStart_ = 0;
+    uint64_t imageEnd_ = 0;
 
     TimImageInfo info_{};
     bool paletteFound_ = true;
@@ -159,7 +176,7 @@ private:
     uint8_t head_[20] = {};  // the file header and the first block's header
     uint8_t imageHeader_[12] = {};
     uint8_t palette_[512] = {};  // one palette of at most 256 colours
-    std::unique_ptr<uint8_t[]> rows_;
+    uint8_t* rows_ = nullptr;  // from options_.allocate
     size_t rowBytes_ = 0;  // the size of rows_ once made
     const uint8_t* borrowedRows_ = nullptr;  // in FeedInPlace's piece
     size_t borrowedLength_ = 0;

@@ -115,12 +115,33 @@ struct SparseRun {
     TimRefusal refusal;
     uint64_t bytesRead = 0;
     size_t stored = 0;
+    uint64_t imageEnd = 0;
     std::vector<uint32_t> pixels;  // DecodeTimPixels of the record, when drawn
+};
+
+// The rows' memory from a client's own allocator, as the codec DLL gives its
+// process heap: every block counted back, the largest kept, and none given
+// while `refuse` is set.
+struct CountedHeap {
+    static inline size_t live = 0, largest = 0;
+    static inline bool refuse = false;
+    static void* Allocate(size_t bytes) {
+        if (refuse) return nullptr;
+        ++live;
+        largest = std::max(largest, bytes);
+        return ::operator new(bytes);
+    }
+    static void Release(void* block) {
+        --live;
+        ::operator delete(block);
+    }
 };
 
 SparseRun ReadSparse(const SparseFile& file, bool sizeKnown) {
     TimReadOptions options;
     if (sizeKnown) options.inputSize = file.size;
+    options.allocate = CountedHeap::Allocate;
+    options.release = CountedHeap::Release;
     TimReader reader(options);
     SparseRun run;
     uint64_t at = 0;
@@ -145,6 +166,7 @@ SparseRun ReadSparse(const SparseFile& file, bool sizeKnown) {
     }
     run.refusal = reader.Refusal();
     run.stored = reader.StoredBytes();
+    run.imageEnd = reader.ImageEnd();
     if (reader.Next().action == TimReadAction::Done && reader.DrawRefusal().reason == TimRefusalReason::Accepted) {
         const TimImageInfo& info = reader.Record();
         run.pixels.resize(size_t(info.width) * info.height);
@@ -186,9 +208,11 @@ TEST(TimReader, ClaimedLengthsAreSkippedNotStored) {
         uint64_t cut;  // bytes taken off the end
         TimRefusalReason reason;
         Bytes compact;  // the same image without slack
+        bool noMemory = false;  // the allocator gives nothing
     } cases[] = {
         {"16-bit, image block of 256 MiB", big16, 0, TimRefusalReason::Accepted, MakeTim(2, std::nullopt, image16)},
         {"the same, a byte short", big16, 1, TimRefusalReason::FirstBlockPastEnd, {}},
+        {"the same, no memory for its rows", big16, 0, TimRefusalReason::NoMemory, {}, true},
         {"8-bit, CLUT block of 512 MiB", big8, 0, TimRefusalReason::Accepted, MakeTim(1, clut, image8)},
         {"the same, cut in the image header", big8, 3, TimRefusalReason::BlocksPastEnd, {}},
         {"the same, cut in the CLUT block", big8, 15, TimRefusalReason::FirstBlockPastEnd, {}},
@@ -198,12 +222,19 @@ TEST(TimReader, ClaimedLengthsAreSkippedNotStored) {
         file.size -= c.cut;
         for (bool sizeKnown : {false, true}) {
             SCOPED_TRACE(std::string(c.what) + (sizeKnown ? ", size known" : ""));
+            CountedHeap::largest = 0;
+            CountedHeap::refuse = c.noMemory;
             const SparseRun run = ReadSparse(file, sizeKnown);
+            CountedHeap::refuse = false;
             EXPECT_EQ(run.refusal.reason, c.reason);
+            EXPECT_EQ(CountedHeap::live, 0u) << "the rows go back to the allocator they came from";
+            EXPECT_LE(CountedHeap::largest, 2u) << "the rows of one 16-bit or two 8-bit pixels";
             EXPECT_LE(run.bytesRead, 20u + 512 + 12 + 2) << "only the headers, one palette and the rows are read";
             EXPECT_LE(run.stored, 544u + 4 * 2);
             if (c.reason == TimRefusalReason::Accepted) {
                 EXPECT_EQ(run.pixels, WholeFilePixels(c.compact));
+                EXPECT_EQ(CountedHeap::largest, 2u) << "the rows came from the client's allocator";
+                EXPECT_EQ(run.imageEnd, file.size) << "the image block ends with the file";
             }
         }
     }

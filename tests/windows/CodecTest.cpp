@@ -4,6 +4,7 @@
 // picture (the conformance driver); other files' the portable reader's, or
 // known values.
 #include "Conformance.h"
+#include "ProcessCounters.h"
 #include "SampleTims.h"
 #include "TimBuilder.h"
 #include "WicSupport.h"
@@ -11,7 +12,9 @@
 #include <propsys.h>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
+#include <utility>
 
 using namespace timtest;
 using namespace wintest;
@@ -515,6 +518,7 @@ TEST(PropertyHandler, SamplesShowTheirSizeAndDepthAndTheRefusedFileFails) {
         TestStream stream(sample.bytes);
         const HRESULT hr = init->Initialize(&stream, STGM_READ);
         EXPECT_FALSE(stream.askedPastEnd);
+        EXPECT_LE(stream.bytesRead, 32u) << "the file header and the two block headers, no more";
         if (!sample.accepted) {
             EXPECT_EQ(hr, WINCODEC_ERR_BADHEADER);
             continue;
@@ -574,4 +578,160 @@ TEST(PropertyHandler, SamplesShowTheirSizeAndDepthAndTheRefusedFileFails) {
     EXPECT_EQ(v.vt, VT_EMPTY);
     TestStream stream(samples::AllSamples()[0].bytes);
     EXPECT_EQ(init->Initialize(&stream, STGM_READWRITE), STG_E_ACCESSDENIED);
+}
+
+namespace {
+
+// The most private memory the process held at any Read a codec object made
+// of a stream, and once it returned, above what it held before.
+struct MemoryPeak {
+    PrivateMemory before = TakePrivateMemory(), most = before;
+    static void Sample(void* self) {
+        auto* peak = static_cast<MemoryPeak*>(self);
+        const PrivateMemory now = TakePrivateMemory();
+        peak->most.committed = std::max(peak->most.committed, now.committed);
+        peak->most.pagefile = std::max(peak->most.pagefile, now.pagefile);
+    }
+    void Watch(TestStream& stream) {
+        stream.onRead = Sample;
+        stream.onReadContext = this;
+    }
+    int64_t CommittedMiB() const { return (most.committed - before.committed) >> 20; }
+    int64_t PagefileMiB() const { return (most.pagefile - before.pagefile) >> 20; }
+};
+
+Bytes Join(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The file header and the first block's header, `w` x `h` units claiming
+// `length` bytes, without its data.
+Bytes FirstHead(uint32_t mode, uint16_t w, uint16_t h, uint32_t length) {
+    Bytes head;
+    PutU32(head, 16);
+    PutU32(head, mode);
+    PutU32(head, length);
+    for (uint16_t v : {uint16_t(0), uint16_t(0), w, h}) PutU16(head, v);
+    return head;
+}
+
+}  // namespace
+
+// Lengths in the file, and sizes Stat tells, that claim far more than the
+// stream holds: the decoder reads the headers, its palette and the rows and
+// seeks over the rest; the property handler reads the headers alone. Memory
+// follows the image, whatever the claims, and a stream that ends before
+// what Stat told fails as it ends. Each stream holds only its real bytes.
+TEST(WicCodec, ClaimedLengthsAreSoughtOverAndMemoryFollowsTheImage) {
+    constexpr uint64_t kMiB = uint64_t(1) << 20;
+    const Bytes red16 = MakeTim(2, std::nullopt, Block{1, 1, Colours({0x001F})});
+    Bytes clutHead;  // the file header and a CLUT block of 512 MiB, up to its 256 colours
+    PutU32(clutHead, 16);
+    PutU32(clutHead, 1 | 8);
+    AppendBlock(clutHead, Block{256, 1, Noise(512, 5), uint32_t(512 * kMiB)});
+    Bytes imageBlock8;
+    AppendBlock(imageBlock8, Block{1, 1, {3, 200}});
+    const Bytes compact8 = MakeTim(1, Block{256, 1, Noise(512, 5)}, Block{1, 1, {3, 200}});
+    const Bytes small16 = MakeTim(2, std::nullopt, Block{2, 2, Colours({0x001F, 0x8000, 0x0000, 0x7FFF})});
+    struct Case {
+        const char* what;
+        std::vector<std::pair<uint64_t, Bytes>> parts;  // the real bytes at their offsets
+        uint64_t length;  // the stream's, zeros where no part is
+        uint64_t stat;    // what Stat tells, when not the length
+        HRESULT statFailure;
+        HRESULT decoder, properties;  // Initialize's answers
+        Bytes picture;    // a file of the same pixels, when drawn (empty: all but the last are 0)
+        uint64_t decoderReads, propertyReads;  // at most these bytes read
+        bool seeksFromStartOnly = false;  // slack is then read and dropped, Stat taken at its word
+    };
+    const uint64_t big16 = 8 + 256 * kMiB, big8 = 8 + 512 * kMiB + imageBlock8.size();
+    const uint64_t rows4096 = uint64_t(4096) * 4096 * 2;
+    const Case cases[] = {
+        {"a small file", {{0, small16}}, small16.size(), 0, S_OK, S_OK, S_OK, small16, small16.size(), 20},
+        {"the same, Stat failing", {{0, small16}}, small16.size(), 0, E_NOTIMPL, S_OK, S_OK, small16, 28, 20},
+        {"the same, Stat telling 1 GiB", {{0, small16}}, small16.size(), 1024 * kMiB, S_OK, S_OK, S_OK, small16, 28, 20},
+        {"1 x 1, 16-bit, image block of 256 MiB", {{0, Join(FirstHead(2, 1, 1, uint32_t(256 * kMiB)), Colours({0x001F}))}},
+         big16, 0, S_OK, S_OK, S_OK, red16, 22, 20},
+        {"the same, a byte short", {{0, Join(FirstHead(2, 1, 1, uint32_t(256 * kMiB)), Colours({0x001F}))}}, big16 - 1, 0,
+         S_OK, WINCODEC_ERR_BADHEADER, WINCODEC_ERR_BADHEADER, {}, 20, 20},
+        {"8-bit, after a CLUT block of 512 MiB", {{0, clutHead}, {8 + 512 * kMiB, imageBlock8}}, big8, 0, S_OK, S_OK,
+         S_OK, compact8, 20 + 512 + 12 + 2, 32},
+        {"Stat telling 1 GiB of a 20-byte stream, its block as much",
+         {{0, FirstHead(2, 1, 1, uint32_t(1024 * kMiB - 8))}}, 20, 1024 * kMiB, S_OK, WINCODEC_ERR_STREAMREAD,
+         WINCODEC_ERR_STREAMREAD, {}, 20, 20},
+        {"8-bit, after a CLUT block of 1 MiB, seeking from the start only",
+         {{0, Join(FirstHead(1 | 8, 256, 1, uint32_t(kMiB)), Noise(512, 5))}, {8 + kMiB, imageBlock8}},
+         8 + kMiB + imageBlock8.size(), 0, S_OK, S_OK, S_OK, compact8, 8 + kMiB + imageBlock8.size(),
+         8 + kMiB + 12, true},
+        {"the small file, Stat telling 1 GiB, seeking from the start only", {{0, small16}}, small16.size(),
+         1024 * kMiB, S_OK, S_OK, S_OK, small16, 28, 20, true},
+        {"4096 x 4096, 16-bit", {{0, FirstHead(2, 4096, 4096, uint32_t(12 + rows4096))}, {20 + rows4096 - 2, Colours({0x001F})}},
+         20 + rows4096, 0, S_OK, S_OK, S_OK, {}, 20 + rows4096, 20},
+        {"4096 x 4097, 16-bit", {{0, FirstHead(2, 4096, 4097, uint32_t(12 + rows4096 + 8192))}},
+         20 + rows4096 + 8192, 0, S_OK, WINCODEC_ERR_IMAGESIZEOUTOFRANGE, WINCODEC_ERR_IMAGESIZEOUTOFRANGE, {}, 20, 20},
+    };
+    ComScope com;
+    int64_t smallMiB = -1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto makeStream = [&c] {
+            auto stream = std::make_unique<TestStream>(c.parts[0].second, c.length);
+            for (size_t i = 1; i < c.parts.size(); ++i) stream->Place(c.parts[i].first, c.parts[i].second);
+            if (c.stat) stream->statSize = c.stat;
+            stream->statFailure = c.statFailure;
+            stream->seeksFromStartOnly = c.seeksFromStartOnly;
+            return stream;
+        };
+
+        auto decoder = CreateCodecObject<IWICBitmapDecoder>(CLSID_TimWicDecoder, IID_IWICBitmapDecoder);
+        ASSERT_TRUE(decoder);
+        auto stream = makeStream();
+        MemoryPeak peak;
+        peak.Watch(*stream);
+        EXPECT_EQ(decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand), c.decoder);
+        MemoryPeak::Sample(&peak);  // the frame holds the rows
+        EXPECT_LE(stream->bytesRead, c.decoderReads);
+        std::printf("[codec memory] %-66s committed %+5lld MiB, PagefileUsage %+5lld MiB, %llu bytes read\n", c.what,
+                    static_cast<long long>(peak.CommittedMiB()), static_cast<long long>(peak.PagefileMiB()),
+                    static_cast<unsigned long long>(stream->bytesRead));
+        if (smallMiB < 0) smallMiB = std::max(peak.CommittedMiB(), peak.PagefileMiB());
+        EXPECT_LE(peak.CommittedMiB(), smallMiB + 64);
+        EXPECT_LE(peak.PagefileMiB(), smallMiB + 64);
+        if (c.decoder == S_OK) {
+            const Picture got = ReadFrame(decoder.Get());
+            if (!c.picture.empty()) {
+                const Expected want = ExpectedPicture(c.picture);
+                EXPECT_EQ(got.width, want.width);
+                EXPECT_EQ(got.height, want.height);
+                EXPECT_EQ(got.pixels, want.pixels);
+            } else {
+                ASSERT_EQ(got.pixels.size(), size_t(4096) * 4096);
+                EXPECT_EQ(got.pixels.back(), 0xFFFF0000u) << "the last row is read to its end";
+                EXPECT_EQ(std::count(got.pixels.begin(), got.pixels.end() - 1, 0u), ptrdiff_t(got.pixels.size() - 1));
+            }
+        }
+        decoder.Reset();
+        stream.reset();
+
+        auto init = CreateCodecObject<IInitializeWithStream>(CLSID_TimPropertyHandler, IID_IInitializeWithStream);
+        ASSERT_TRUE(init);
+        stream = makeStream();
+        EXPECT_EQ(init->Initialize(stream.get(), STGM_READ), c.properties);
+        EXPECT_LE(stream->bytesRead, c.propertyReads) << "the headers only";
+        if (c.properties == S_OK) {
+            ComPtr<IPropertyStore> store;
+            ASSERT_EQ(init.As(&store), S_OK);
+            UINT w = 0, h = 0;
+            if (!c.picture.empty()) {
+                const Expected want = ExpectedPicture(c.picture);
+                w = want.width;
+                h = want.height;
+            } else {
+                w = h = 4096;
+            }
+            EXPECT_EQ(NumberProperty(store.Get(), kHorizontalSize), w);
+            EXPECT_EQ(NumberProperty(store.Get(), kVerticalSize), h);
+        }
+    }
 }

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace wintest {
@@ -136,16 +137,28 @@ inline Expected ExpectedPicture(const std::vector<uint8_t>& bytes) {
 
 // A stream over memory that counts what is asked of it and can be made to
 // fail: every Read from byte `failAt` on fails (with `failure`, or as a read
-// of no bytes when `failure` is S_OK).
+// of no bytes when `failure` is S_OK). It may be longer than its bytes, as a
+// sparse file is: zeros up to `length`, with more bytes placed anywhere.
 class TestStream final : public IStream {
 public:
-    explicit TestStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    explicit TestStream(std::vector<uint8_t> bytes, uint64_t length = 0)
+        : length_(std::max<uint64_t>(length, bytes.size())) {
+        parts_.emplace_back(0, std::move(bytes));
+    }
+    // `bytes` at `offset`, within the length.
+    void Place(uint64_t offset, std::vector<uint8_t> bytes) { parts_.emplace_back(offset, std::move(bytes)); }
 
     uint64_t failAt = UINT64_MAX;
     HRESULT failure = E_FAIL;
     uint64_t furthestRead = 0;    // one past the last byte handed out
     bool askedPastEnd = false;    // a Read asked for bytes beyond the end
     uint64_t position = 0;
+    uint64_t bytesRead = 0;       // all bytes handed out
+    uint64_t statSize = UINT64_MAX;  // what Stat tells, when it lies (its length otherwise)
+    HRESULT statFailure = S_OK;      // Stat's failure, when it fails
+    bool seeksFromStartOnly = false;  // seeking from the position or the end fails
+    void (*onRead)(void* context) = nullptr;  // called at every Read
+    void* onReadContext = nullptr;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         *ppv = nullptr;
@@ -159,21 +172,29 @@ public:
     ULONG refs() const { return refs_; }
 
     STDMETHODIMP Read(void* to, ULONG count, ULONG* got) override {
+        if (onRead) onRead(onReadContext);
         if (got) *got = 0;
-        if (position + count > bytes_.size()) askedPastEnd = true;
+        if (position + count > length_) askedPastEnd = true;
         if (position >= failAt) return failure;
-        uint64_t n = std::min<uint64_t>(count, position < bytes_.size() ? bytes_.size() - position : 0);
+        uint64_t n = std::min<uint64_t>(count, position < length_ ? length_ - position : 0);
         n = std::min<uint64_t>(n, failAt - position);  // a short read just before the failure
-        std::memcpy(to, bytes_.data() + position, size_t(n));
+        auto* out = static_cast<uint8_t*>(to);
+        std::memset(out, 0, size_t(n));
+        for (const auto& [offset, bytes] : parts_) {
+            const uint64_t from = std::max(position, offset), end = std::min(position + n, offset + bytes.size());
+            if (from < end) std::memcpy(out + (from - position), bytes.data() + (from - offset), size_t(end - from));
+        }
         position += n;
+        bytesRead += n;
         furthestRead = std::max(furthestRead, position);
         if (got) *got = ULONG(n);
         return n == count ? S_OK : S_FALSE;
     }
     STDMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* result) override {
+        if (seeksFromStartOnly && origin != STREAM_SEEK_SET) return STG_E_INVALIDFUNCTION;
         const int64_t base = origin == STREAM_SEEK_SET ? 0
                              : origin == STREAM_SEEK_CUR ? int64_t(position)
-                                                         : int64_t(bytes_.size());
+                                                         : int64_t(length_);
         if (base + move.QuadPart < 0) return STG_E_INVALIDFUNCTION;
         position = uint64_t(base + move.QuadPart);
         if (result) result->QuadPart = position;
@@ -181,8 +202,9 @@ public:
     }
     STDMETHODIMP Stat(STATSTG* stat, DWORD) override {
         *stat = STATSTG{};
+        if (FAILED(statFailure)) return statFailure;
         stat->type = STGTY_STREAM;
-        stat->cbSize.QuadPart = bytes_.size();
+        stat->cbSize.QuadPart = statSize != UINT64_MAX ? statSize : length_;
         return S_OK;
     }
     STDMETHODIMP Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
@@ -195,7 +217,8 @@ public:
     STDMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
 
 private:
-    std::vector<uint8_t> bytes_;
+    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> parts_;  // offset, bytes
+    uint64_t length_;
     std::atomic<ULONG> refs_{1};
 };
 
