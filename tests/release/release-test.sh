@@ -96,7 +96,17 @@ for key in 'HKCU\Software\Classes' 'HKLM\Software\Classes\Installer\Features' \
     "$wine" reg add "$key" /f >/dev/null 2>&1
 done
 
-msiexec() { "$wine" msiexec "$@" >>"$work/msiexec.log" 2>&1; }
+# Wine on a loaded machine now and then fails to start a program at all
+# ("ShellExecuteEx failed: Internal error", nothing run): that start is tried
+# once more. A run that started and failed is never repeated.
+msiexec() {
+    local before
+    before=$(wc -l <"$work/msiexec.log" 2>/dev/null || echo 0)
+    "$wine" msiexec "$@" >>"$work/msiexec.log" 2>&1 && return 0
+    tail -n "+$((before + 1))" "$work/msiexec.log" | grep -q 'ShellExecuteEx failed: Internal error' || return 1
+    echo "msiexec $*: Wine did not start it; once more" >>"$work/msiexec.log"
+    "$wine" msiexec "$@" >>"$work/msiexec.log" 2>&1
+}
 # A key as reg exports it (types and values), in UTF-8; nothing when it is absent.
 reg_export() {
     rm -f "$work/part.reg"

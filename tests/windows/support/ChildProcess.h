@@ -48,8 +48,16 @@ inline RunResult RunProgram(const std::wstring& program, const std::vector<std::
     startup.hStdOutput = output;
     startup.hStdError = output;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process)) {
+    // Wine on a loaded machine now and then fails to start a process at all
+    // (ERROR_INTERNAL_ERROR, nothing run): that start is tried once more.
+    BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &startup, &process);
+    if (!started && GetLastError() == ERROR_INTERNAL_ERROR) {
+        Sleep(500);
+        started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                 &startup, &process);
+    }
+    if (!started) {
         ADD_FAILURE() << "cannot start " << Utf8(program) << ": error " << GetLastError();
         CloseHandle(output);
         return result;
