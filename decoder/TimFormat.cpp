@@ -118,40 +118,6 @@ bool SelectTimPalette(TimImageInfo& info, uint32_t index) {
     return true;
 }
 
-TimBytesNeeded TimBytesToRead(const uint8_t* file, size_t size) {
-    // Each size-dependent rule of FindTimRefusal, in its order, asks for the
-    // bytes it compares with; a rule that refuses whatever follows ends the
-    // walk. Stopping at a rule's own bytes gives the verdict of the whole
-    // file, since every later byte could only pass a "fits in the file" test.
-    TimBytesNeeded need{8 + kBlockHeaderSize, 0, 0, false};
-    if (size < need.bytes) return need;
-    const uint32_t flags = LoadU32LE(file + 4);
-    const uint32_t firstLength = LoadU32LE(file + 8);
-    if (LoadU32LE(file) != kTimIdentifier || flags > kTimMaxFlags || firstLength < kBlockHeaderSize) return need;
-    need.bytes = 8 + uint64_t(firstLength);
-    const uint32_t mode = flags & 7;
-    if (mode > 3) return need;
-
-    uint64_t imageStart = 8;
-    if (flags & kClutFlag) {
-        if (need.bytes < imageStart + kBlockHeaderSize + 1) need.bytes = imageStart + kBlockHeaderSize + 1;
-        const BlockHeader clut = ReadBlockHeader(file + 8);
-        if (clut.w > kMaxBlockSide || clut.h > kMaxBlockSide || clut.length < DataBlockSize(clut)) return need;
-        imageStart += clut.length;
-        if (need.bytes < imageStart + kBlockHeaderSize) need.bytes = imageStart + kBlockHeaderSize;
-        if (size < need.bytes) return need;
-    }
-    const BlockHeader image = ReadBlockHeader(file + imageStart);
-    if (image.w > kMaxBlockSide || image.h > kMaxBlockSide) return need;
-    uint64_t effectiveLength = DataBlockSize(image);
-    if (image.length > effectiveLength) effectiveLength = image.length;
-    if (need.bytes < imageStart + effectiveLength) need.bytes = imageStart + effectiveLength;
-    need.width = PixelWidth(mode, image.w);
-    need.height = image.h;
-    need.sizeKnown = true;
-    return need;
-}
-
 uint32_t TimBitsPerPixel(TimPixelFormat format) {
     return format == TimPixelFormat::Direct24 ? 24 : uint32_t(format);
 }

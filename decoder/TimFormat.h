@@ -121,23 +121,5 @@ uint32_t TimPaletteCount(const TimImageInfo& info);
 // `info` unchanged, for an index the file does not have.
 bool SelectTimPalette(TimImageInfo& info, uint32_t index);
 
-// For readers that take a file front to back (a pipe, a loader fed in
-// pieces) and must not read past what the file says it holds. It asks for
-// every byte up to the image block's end, slack included; clients read
-// through TimReader (TimReader.h), which skips that slack; no client asks
-// this any more, only the fuzz checks hold it to FindTimRefusal.
-struct TimBytesNeeded {
-    uint64_t bytes;   // read the file up to this many bytes from its start
-    uint32_t width;   // the image's size in pixels, once its header is in
-    uint32_t height;  //   (the width not yet checked against 65535)
-    bool sizeKnown;
-};
-
-// Given the first `size` bytes of a file: when `bytes` is more than `size`,
-// read up to it and ask again (it never shrinks); otherwise stop. Either
-// way, FindTimRefusal on what was read (all of it, if the file ends early)
-// gives the verdict and record of the whole file.
-TimBytesNeeded TimBytesToRead(const uint8_t* file, size_t size);
-
 // Bits per pixel of the file: 4, 8, 16 or 24.
 uint32_t TimBitsPerPixel(TimPixelFormat format);

@@ -213,45 +213,6 @@ std::string CheckDecodedPixels(const TimImageInfo& info, const uint32_t* pixels)
     return {};
 }
 
-std::string CheckStreamPlan(const uint8_t* data, size_t size) {
-    // A front-to-back reader as the plug-ins and the codec are: each round sees
-    // exactly the bytes read so far, in a buffer of that size, so that a
-    // sanitizer catches a look past them, and reads up to what TimBytesToRead
-    // asks (the file may end first).
-    uint64_t known = 0;
-    TimBytesNeeded need = {};
-    std::unique_ptr<uint8_t[]> head;
-    for (int round = 0;; ++round) {
-        const TimBytesNeeded next = TimBytesToRead(head.get(), size_t(known));
-        if (round > 0 && next.bytes < need.bytes)
-            return Format("stream plan: round %d asks for %llu bytes, fewer than the %llu before", round,
-                          (unsigned long long)next.bytes, (unsigned long long)need.bytes);
-        need = next;
-        if (need.bytes <= known || known == size) break;
-        if (round == 4) return "stream plan: more than four rounds";
-        known = need.bytes < size ? need.bytes : size;
-        head.reset(new uint8_t[known]);
-        std::memcpy(head.get(), data, known);
-    }
-    TimImageInfo whole, prefix;
-    std::memset(&whole, 0, sizeof whole);
-    std::memset(&prefix, 0, sizeof prefix);
-    const bool acceptedWhole = FindTimRefusal(whole, data, size).reason == TimRefusalReason::Accepted;
-    const bool acceptedPrefix = FindTimRefusal(prefix, head.get(), known).reason == TimRefusalReason::Accepted;
-    if (acceptedWhole != acceptedPrefix)
-        return Format("stream plan: the %llu planned bytes are %s, the whole file %s", (unsigned long long)known,
-                      acceptedPrefix ? "accepted" : "refused", acceptedWhole ? "accepted" : "refused");
-    if (!acceptedWhole) return "";
-    if (known != whole.imageEnd) return "stream plan: the read does not end where the image block ends";
-    if (!need.sizeKnown || uint64_t(need.width) * need.height != uint64_t(whole.width) * whole.height)
-        return "stream plan: wrong image size";
-    // The same record, its pointers at the same offsets.
-    if (whole.clutData) whole.clutData = head.get() + (whole.clutData - data);
-    whole.pixelData = head.get() + (whole.pixelData - data);
-    if (std::memcmp(&whole, &prefix, sizeof whole) != 0) return "stream plan: the record differs";
-    return "";
-}
-
 std::string CheckTimReader(const uint8_t* data, size_t size, const TimReaderDrive& drive) {
     TimReadOptions options;
     options.palette = drive.palette;
@@ -337,8 +298,6 @@ std::string CheckTimReader(const uint8_t* data, size_t size, const TimReaderDriv
 
 TimRoadOutcome RunTimRoad(const uint8_t* data, size_t size) {
     TimRoadOutcome outcome;
-    outcome.fault = CheckStreamPlan(data, size);
-    if (!outcome.fault.empty()) return outcome;
     // The reader as the plug-ins drive it (pieces, skips fed) and as tim2png
     // does (a seekable file of known size), with another palette.
     for (const TimReaderDrive drive : {TimReaderDrive{7, false, false, 0, false, false},

@@ -14,9 +14,6 @@ constexpr HRESULT kAlreadyInitialized = HRESULT(0x800704DF);
 constexpr HRESULT kFileNotFound = HRESULT(0x80070002);
 constexpr HRESULT kReadFault = HRESULT(0x8007001E);
 
-// 4096 x 4096: a 64 MiB bitmap inside the host at most. The console's whole
-// video memory is 4096 x 512 pixels at 4 bits, so no real texture comes near.
-constexpr uint64_t kMaxPixels = uint64_t(1) << 24;
 
 // What the guarded reads of the view work on; they report only through it.
 struct HeaderWalk {
@@ -94,7 +91,7 @@ STDMETHODIMP TimThumbnailProvider::GetThumbnail(UINT, HBITMAP* phbmp, WTS_ALPHAT
     const uint32_t width = image.width;
     const uint32_t height = image.height;
     const uint64_t pixelCount = uint64_t(width) * height;
-    if (pixelCount == 0 || pixelCount > kMaxPixels) return E_OUTOFMEMORY;
+    if (pixelCount == 0 || pixelCount > kMaxTimPixels) return E_OUTOFMEMORY;
 
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);

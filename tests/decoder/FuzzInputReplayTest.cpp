@@ -122,51 +122,6 @@ TEST(FuzzInputReplay, RefusalReasonAgreesWithTheVerdict) {
     EXPECT_GE(files, 30u);
 }
 
-// A reader that takes a file front to back stops where TimBytesToRead says,
-// and FindTimRefusal on those bytes gives the whole file's verdict and
-// pixels: over every seed and past crash, every truncation of them, and each
-// with bytes appended. Every prefix ends at a guard page.
-TEST(FuzzInputReplay, ReadingOnlyTheBytesNeededGivesTheWholeFilesVerdict) {
-    size_t files = 0;
-    for (const char* folder : {"/corpus", "/regressions"}) {
-        const std::string dir = kFuzzDir + folder;
-        for (const std::string& name : FilesIn(dir, ".tim")) {
-            const Bytes original = ReadFile(dir + "/" + name);
-            Bytes padded = original;
-            padded.resize(original.size() + 16, 0xA5);
-            ++files;
-            for (size_t size = 0; size <= padded.size(); ++size) {
-                const Bytes whole(padded.begin(), padded.begin() + ptrdiff_t(size));
-                size_t read = 0;
-                TimBytesNeeded need{};
-                for (;;) {
-                    GuardedBuffer prefix(Bytes(whole.begin(), whole.begin() + ptrdiff_t(read)));
-                    need = TimBytesToRead(prefix.begin(), prefix.size());
-                    if (need.bytes <= read || read == size) break;
-                    ASSERT_GT(need.bytes, read);
-                    read = size_t(std::min<uint64_t>(need.bytes, size));
-                }
-                GuardedBuffer wholeBuf(whole), prefixBuf(Bytes(whole.begin(), whole.begin() + ptrdiff_t(read)));
-                TimImageInfo wholeInfo{}, prefixInfo{};
-                const TimRefusal expected = FindTimRefusal(wholeInfo, wholeBuf.begin(), wholeBuf.size());
-                const TimRefusal got = FindTimRefusal(prefixInfo, prefixBuf.begin(), prefixBuf.size());
-                ASSERT_EQ(int(got.reason), int(expected.reason)) << name << " cut to " << size << ", read " << read;
-                ASSERT_EQ(got.value, expected.value) << name << " cut to " << size;
-                if (expected.reason != TimRefusalReason::Accepted) continue;
-                ASSERT_EQ(read, size_t(wholeInfo.imageEnd)) << name << ": read past the image block";
-                ASSERT_TRUE(need.sizeKnown);
-                ASSERT_EQ(need.width, uint32_t(wholeInfo.width));
-                ASSERT_EQ(need.height, uint32_t(wholeInfo.height));
-                std::vector<uint32_t> a(size_t(wholeInfo.width) * wholeInfo.height), b(a.size());
-                DecodeTimPixels(wholeInfo, a.data());
-                DecodeTimPixels(prefixInfo, b.data());
-                ASSERT_EQ(a, b) << name;
-            }
-        }
-    }
-    EXPECT_GE(files, 30u);
-}
-
 namespace {
 
 struct Parsed {
