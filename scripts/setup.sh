@@ -25,7 +25,7 @@ packages="dpkg-dev file lintian man-db python3 libgdk-pixbuf-2.0-dev qtbase5-dev
 # bindings, the sandbox it runs thumbnailers in, the MIME database; Eye of
 # GNOME, Dolphin and Gwenview under Xvfb, screenshotted with xwd; KIO's
 # thumbnail worker (kio-extras).
-desktop="gir1.2-gnomedesktop-3.0 python3-gi bubblewrap shared-mime-info eog xvfb xauth x11-apps
+desktop="gir1.2-gnomedesktop-3.0 python3-gi bubblewrap shared-mime-info eog xvfb xauth x11-apps time
     kio-extras dolphin gwenview"
 # The roots: debootstrap, their tarballs (zstd), the emulators (arm64 always,
 # i386 where the kernel cannot run it), llvm-rc for the ARM64 resources.

@@ -70,12 +70,16 @@ desktop() {
 # Built under the sanitizers and swept with hostile files through
 # QImageReader; then the packages installed and their real clients driven
 # headless (QImageReader for Qt 5 and 6, KIO::PreviewJob as Dolphin calls it,
-# Dolphin and Gwenview screenshotted under xvfb-run), and removed.
+# Dolphin and Gwenview screenshotted under xvfb-run), and removed; then the
+# hostile files of tests/claims/ through every Linux client's package.
 plugins() {
     deb_of tim-thumbnailer >/dev/null || { echo "no packages: the packages step failed"; return 1; }
     cmake --workflow --preset plugins &&
         /usr/bin/python3 tests/plugins/plugin_clients_test.py build/plugins build/plugins/screenshots \
             "$(deb_of tim-thumbnailer)" "$(deb_of qt5-image-formats-plugin-tim)" \
+            "$(deb_of qt6-image-formats-plugin-tim)" "$(deb_of kio-thumbnailer-tim)" &&
+        /usr/bin/python3 tests/claims/claims_test.py build/plugins "$(deb_of tim-thumbnailer)" \
+            "$(deb_of gdk-pixbuf-loader-tim)" "$(deb_of qt5-image-formats-plugin-tim)" \
             "$(deb_of qt6-image-formats-plugin-tim)" "$(deb_of kio-thumbnailer-tim)"
 }
 

@@ -216,6 +216,10 @@ for tim in samples/*.tim; do
 done
 check "timthumb through COM renders every sample ($rendered) and refuses the damaged one ($refused)" \
     test "$wrong" = 0 -a "$refused" = 1 -a "$rendered" -gt 0
+cmake --build build/windows --target wic_read >"$work/wic_read.log" 2>&1 || cat "$work/wic_read.log"
+check "the hostile files of tests/claims/ through the installed handler (timthumb) and codec (WIC)" \
+    /usr/bin/python3 tests/claims/claims_test.py --windows "$wine" "$machine_dir/timthumb.exe" \
+    build/windows/bin/wic_read.exe
 # Wine's msiexec finds a product installed for all users only when told ALLUSERS=1.
 check "per-machine removal succeeds" msiexec /x "$msi" ALLUSERS=1 /qn
 export_registry after-machine
