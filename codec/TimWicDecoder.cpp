@@ -156,7 +156,9 @@ STDMETHODIMP TimWicDecoder::QueryCapability(IStream* stream, DWORD* capability) 
     if (FAILED(hr)) return hr;
     HeapReader file;
     TimImageInfo info;
-    const HRESULT read = ReadTimStream(stream, file, info);
+    // The verdict needs the headers alone: WIC asks every codec that matches
+    // the first bytes, before it picks one to decode with.
+    const HRESULT read = ReadTimStream(stream, file, info, true);
     LARGE_INTEGER back;
     back.QuadPart = LONGLONG(position.QuadPart);
     hr = stream->Seek(back, STREAM_SEEK_SET, nullptr);
