@@ -1,73 +1,96 @@
 #include "PngOutput.h"
 
-#include <png.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "PortableFile.h"
+#include "TimChunk.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <vector>
+#include <png.h>
+
+#include <csetjmp>
 
 namespace {
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+struct Sink {
+    AtomicFile* file;
+    bool failed;
+};
+
+void WriteToSink(png_structp png, png_bytep data, size_t length) {
+    Sink* sink = static_cast<Sink*>(png_get_io_ptr(png));
+    if (!sink->file->Write(data, length)) {
+        sink->failed = true;
+        png_error(png, "write failed");
+    }
 }
 
-std::string SystemError(int error) {
-    if (error == ENOENT) return "its folder does not exist";
-    return std::strerror(error);
+void FlushNothing(png_structp) {}
+
+// libpng's errors come back here by longjmp: nothing in this frame, nor in
+// the callbacks it jumps over, owns anything that a destructor would free.
+bool Encode(png_structp png, png_infop info, const PngPicture& picture, png_colorp plte, png_bytep alpha,
+            int alphaCount, const uint8_t* chunk, size_t chunkSize) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    const bool indexed = picture.indices != nullptr;
+    png_set_IHDR(png, info, picture.width, picture.height, indexed && picture.paletteSize <= 16 ? 4 : 8,
+                 indexed ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (indexed) {
+        png_set_PLTE(png, info, plte, int(picture.paletteSize));
+        if (alphaCount > 0) png_set_tRNS(png, info, alpha, alphaCount, nullptr);
+    }
+    png_write_info(png, info);
+    if (chunkSize) {
+        png_byte name[5] = {};
+        for (int i = 0; i < 4; ++i) name[i] = png_byte(kTimChunkName[i]);
+        png_write_chunk(png, name, chunk, chunkSize);
+    }
+    if (indexed) {
+        png_set_packing(png);  // one index a byte in, two a byte out at depth 4
+        for (uint32_t y = 0; y < picture.height; ++y)
+            png_write_row(png, picture.indices + size_t(y) * picture.width);
+    } else {
+        png_set_bgr(png);  // the bytes of 0xAARRGGBB in memory
+        const uint8_t* rows = reinterpret_cast<const uint8_t*>(picture.bgra);
+        for (uint32_t y = 0; y < picture.height; ++y) png_write_row(png, rows + size_t(y) * picture.width * 4);
+    }
+    png_write_end(png, info);
+    return true;
 }
 
 }  // namespace
 
-std::string WritePngFile(const std::string& path, const uint32_t* pixels, uint32_t width, uint32_t height) {
-    // Hidden and beside the output, so that the rename stays in one file
-    // system; a short name of its own, since the output's own name with
-    // anything added would no longer fit a file name when it is already long.
-    std::string temporary = FolderOf(path) + "/.tim2png-XXXXXX";
-    std::vector<char> name(temporary.begin(), temporary.end());
-    name.push_back('\0');
-    const int fd = mkstemp(name.data());
-    if (fd < 0) return SystemError(errno);
-    temporary = name.data();
-    // mkstemp makes the file private; give it the mode a new file would get.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-
-    FILE* file = fdopen(fd, "wb");
-    if (!file) {
-        const int error = errno;
-        close(fd);
-        unlink(temporary.c_str());
-        return SystemError(error);
+std::string WritePng(const std::string& path, const PngPicture& picture, const std::vector<uint8_t>& timChunk) {
+    png_color plte[256] = {};
+    png_byte alpha[256] = {};
+    int alphaCount = 0;
+    for (uint32_t i = 0; i < picture.paletteSize && i < 256; ++i) {
+        const uint32_t c = picture.palette[i];
+        plte[i] = {png_byte(c >> 16), png_byte(c >> 8), png_byte(c)};
+        alpha[i] = png_byte(c >> 24);
+        if (alpha[i] != 255) alphaCount = int(i) + 1;  // tRNS stops at the last entry that is not opaque
     }
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = width;
-    image.height = height;
-    image.format = PNG_FORMAT_BGRA;  // the bytes of 0xAARRGGBB in memory
-    errno = 0;
-    const bool encoded = png_image_write_to_stdio(&image, file, 0, pixels, 0, nullptr) != 0;
-    const int writeError = errno;
-    const std::string message = image.message;
-    png_image_free(&image);
-    const bool closed = std::fclose(file) == 0;
-    const int closeError = errno;
-    if (!encoded || !closed) {
-        unlink(temporary.c_str());
-        if (!closed) return SystemError(closeError);
-        return writeError ? SystemError(writeError) : "PNG encoder: " + message;
+    AtomicFile file;
+    if (!file.Create(path)) return file.LastError();
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return "out of memory";
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        unlink(temporary.c_str());
-        return SystemError(error);
-    }
+    Sink sink{&file, false};
+    png_set_write_fn(png, &sink, WriteToSink, FlushNothing);
+    const bool encoded =
+        Encode(png, info, picture, plte, alpha, alphaCount, timChunk.data(), timChunk.size());
+    png_destroy_write_struct(&png, &info);
+    if (sink.failed) return file.LastError();
+    if (!encoded) return "PNG encoder failed";
+    if (!file.Commit()) return file.LastError();
     return "";
+}
+
+std::string WritePngFile(const std::string& path, const uint32_t* pixels, uint32_t width, uint32_t height) {
+    PngPicture picture;
+    picture.width = width;
+    picture.height = height;
+    picture.bgra = pixels;
+    return WritePng(path, picture, {});
 }

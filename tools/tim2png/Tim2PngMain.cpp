@@ -3,11 +3,13 @@
 #include "BoxFilter.h"
 #include "ExitCodes.h"
 #include "PngOutput.h"
+#include "PortableFile.h"
 #include "Premultiply.h"
 #include "StraightAlpha.h"
 #include "TimDecode.h"
 #include "TimFormat.h"
 #include "TimReader.h"
+#include "TimChunk.h"
 #include "TimSummary.h"
 
 #include <fcntl.h>
@@ -31,8 +33,13 @@ const char kUsage[] =
     "       tim2png [--size N] [--palette K] -o FOLDER input.tim...\n"
     "       tim2png --info input.tim...\n"
     "\n"
-    "Converts PlayStation TIM images to PNG files with alpha, with the exact colours\n"
-    "and transparency of the Windows thumbnail handler. The output defaults to the\n"
+    "Converts PlayStation TIM images to PNG files with the exact colours and\n"
+    "transparency of the Windows thumbnail handler: 4-bit and 8-bit images as indexed\n"
+    "PNGs of their own indices and palette, the others as RGBA. Each full-size PNG\n"
+    "carries the TIM in a private chunk (its headers, whole CLUT, frame-buffer\n"
+    "positions, STP bits), so that png2tim can turn it back into the same TIM; a\n"
+    "TIM whose blocks hold over 16 MiB besides the pixels is written without it.\n"
+    "Thumbnails (--size) are RGBA, without the chunk. The output defaults to the\n"
     "input's name with .png; with -o, every input becomes FOLDER/NAME.png (FOLDER is\n"
     "created if missing). An existing PNG is replaced only once the new one is complete.\n"
     "Inputs are regular files; a pipe or a device is refused at once.\n"
@@ -252,6 +259,71 @@ bool SameFile(const std::string& a, const std::string& b) {
            sa.st_ino == sb.st_ino;
 }
 
+// The TIM's bytes from its start to its image block's end, read again
+// whole, for the chunk; the file must still be the one the reader accepted.
+Outcome ReadWholeTim(const std::string& path, uint64_t imageEnd, const TimImageInfo& accepted, uint32_t palette,
+                     TimTemplate& whole) {
+    InputFile file;
+    if (file.Open(path) != OpenFailure::None)
+        return Fail(kExitInputUnreadable, path + ": cannot read it: " + file.LastError());
+    std::vector<uint8_t> bytes;
+    try {
+        bytes.resize(size_t(imageEnd));
+    } catch (const std::bad_alloc&) {
+        return Fail(kExitOtherFailure,
+                    path + ": " + TimRefusalText({TimRefusalReason::NoMemory, accepted.width, accepted.height}));
+    }
+    size_t got = 0;
+    if (!file.ReadAt(0, bytes.data(), bytes.size(), got))
+        return Fail(kExitInputUnreadable, path + ": cannot read it: " + file.LastError());
+    std::string why;
+    if (got != bytes.size() || !TimTemplateFromFile(std::move(bytes), whole, why) ||
+        whole.info.width != accepted.width || whole.info.height != accepted.height ||
+        (palette && palette >= TimPaletteCount(whole.info)))
+        return Fail(kExitInputUnreadable, path + ": cannot read it: it changed while being read");
+    return {};
+}
+
+// A 4-bit or 8-bit image as an indexed PNG: its own indices, and the palette
+// the decoder draws them with.
+std::string WriteIndexedPng(const std::string& output, const TimImageInfo& info, const std::vector<uint8_t>& chunk) {
+    uint32_t palette[256];
+    PngPicture picture;
+    picture.width = info.width;
+    picture.height = info.height;
+    picture.paletteSize = TimDrawnPalette(info, palette);
+    picture.palette = palette;
+    std::vector<uint8_t> indices(size_t(info.width) * info.height);
+    const size_t stride = size_t(info.rawWidth) * 2;
+    for (size_t y = 0; y < info.height; ++y) {
+        const uint8_t* row = info.pixelData + y * stride;
+        uint8_t* out = indices.data() + y * info.width;
+        if (info.format == TimPixelFormat::Indexed8) {
+            std::copy(row, row + info.width, out);
+            continue;
+        }
+        // The left pixel of each pair sits in the low nibble.
+        for (size_t x = 0; x < info.width; x += 2) {
+            out[x] = row[x / 2] & 15;
+            out[x + 1] = row[x / 2] >> 4;
+        }
+    }
+    picture.indices = indices.data();
+    return WritePng(output, picture, chunk);
+}
+
+// The line said for a converted file.
+std::string Done(const Options& options, const std::string& input, const std::string& output,
+                 const TimImageInfo& info, PixelSize size) {
+    std::string line = input + ": " + std::to_string(info.width) + " x " + std::to_string(info.height) + ", " +
+                       TimFormatName(info);
+    if (options.palette) line += ", palette " + std::to_string(options.palette);
+    line += " -> " + output;
+    if (size.width != info.width || size.height != info.height)
+        line += " (" + std::to_string(size.width) + " x " + std::to_string(size.height) + ")";
+    return line;
+}
+
 Outcome ConvertFile(const Options& options, const std::string& input, const std::string& output) {
     int fd = -1;
     uint64_t fileSize = 0;
@@ -281,6 +353,40 @@ Outcome ConvertFile(const Options& options, const std::string& input, const std:
     if (const TimRefusal draw = reader->DrawRefusal(); draw.reason != TimRefusalReason::Accepted)
         return Fail(kExitRefused, input + ": refused: " + TimRefusalText(draw));
 
+    // At full size the PNG carries the TIM: its bytes are read whole (as
+    // far as the image block's end, and only when what is not pixels fits a
+    // chunk), and the picture is drawn from them.
+    std::vector<uint8_t> chunk;
+    TimTemplate whole;
+    std::string note;
+    if (!options.size) {
+        const uint64_t beside = TimBytesBesidePixels(reader->ImageEnd(), info);
+        if (beside > kMaxTimChunkBytes) {
+            note = "; without the TIM chunk: its blocks hold " + std::to_string(beside) +
+                   " bytes besides the pixels, over 16 MiB";
+        } else if (Outcome got = ReadWholeTim(input, reader->ImageEnd(), info, options.palette, whole);
+                   got.code != kExitOk) {
+            return got;
+        } else {
+            reader.reset();
+            info = whole.info;
+            SelectTimPalette(info, options.palette);
+            chunk = MakeTimChunk(whole.tim, whole.info);
+        }
+    }
+    const bool indexed = info.format == TimPixelFormat::Indexed4 || info.format == TimPixelFormat::Indexed8;
+    if (!options.size && indexed) {
+        std::string error;
+        try {
+            error = WriteIndexedPng(output, info, chunk);
+        } catch (const std::bad_alloc&) {
+            return Fail(kExitOtherFailure,
+                        input + ": " + TimRefusalText({TimRefusalReason::NoMemory, info.width, info.height}));
+        }
+        if (!error.empty()) return Fail(kExitOutputUnwritable, "tim2png: cannot write " + output + ": " + error);
+        return {kExitOk, Done(options, input, output, info, {info.width, info.height}) + note};
+    }
+
     // The handler's road: decode bottom-up, premultiply; then shrink (on
     // premultiplied pixels) and back to straight alpha, top-down, for the PNG.
     PixelSize size{info.width, info.height};
@@ -306,16 +412,13 @@ Outcome ConvertFile(const Options& options, const std::string& input, const std:
     ToStraightTopDown(reinterpret_cast<const uint8_t*>(pixels.data()), size_t(size.width) * 4, size.width,
                       size.height, true, true, straight.data());
 
-    const std::string error = WritePngFile(output, straight.data(), size.width, size.height);
+    PngPicture picture;
+    picture.width = size.width;
+    picture.height = size.height;
+    picture.bgra = straight.data();
+    const std::string error = WritePng(output, picture, chunk);
     if (!error.empty()) return Fail(kExitOutputUnwritable, "tim2png: cannot write " + output + ": " + error);
-
-    std::string line = input + ": " + std::to_string(info.width) + " x " + std::to_string(info.height) + ", " +
-                       TimFormatName(info);
-    if (options.palette) line += ", palette " + std::to_string(options.palette);
-    line += " -> " + output;
-    if (size.width != info.width || size.height != info.height)
-        line += " (" + std::to_string(size.width) + " x " + std::to_string(size.height) + ")";
-    return {kExitOk, line};
+    return {kExitOk, Done(options, input, output, info, size) + note};
 }
 
 // The output folder of -o, made if missing.
