@@ -1,10 +1,7 @@
 #pragma once
-// The tools' file access, for Linux and for Windows: paths in UTF-8, offsets
-// in 64 bits. Inputs are regular files, read by offset; outputs appear
-// complete or not at all.
-//
-// This is the POSIX half of the shared layer's interface, so that the PNG
-// tools code against it now; the layer with its Win32 body replaces it.
+// The tools' file access, for Linux and for Windows: every path is UTF-8 and
+// every offset 64-bit on both. Inputs are regular files only, read by offset
+// and never mapped whole; outputs appear complete or not at all.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,24 +17,30 @@ public:
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
-    // forUpdate: read and write in place.
+    // forUpdate: read and write in place. A file already open is closed first.
     OpenFailure Open(const std::string& utf8Path, bool forUpdate = false);
-    uint64_t Size() const { return size_; }
+    uint64_t Size() const;
     // got < count only at the end of the file.
     bool ReadAt(uint64_t offset, void* buffer, size_t count, size_t& got);
+    // Only when opened forUpdate.
     bool WriteAt(uint64_t offset, const void* data, size_t count);
+    // The data written reaches the disk.
     bool Flush();
-    std::string LastError() const { return error_; }
+    // The last failure's reason in one line, without the path.
+    std::string LastError() const;
 
 private:
-    intptr_t handle_ = -1;
+    void Close();
+
+    intptr_t handle_ = -1;  // a file descriptor, or a HANDLE
     uint64_t size_ = 0;
     bool forUpdate_ = false;
     std::string error_;
 };
 
-// A new file under a short temporary name in the target's folder, renamed
-// over the target on Commit.
+// A new file, written under a short temporary name in the target's folder
+// (so that the rename stays within one file system, and a long target name
+// still leaves room) and renamed over the target on Commit.
 class AtomicFile {
 public:
     AtomicFile() = default;
@@ -47,9 +50,10 @@ public:
 
     bool Create(const std::string& utf8Path);
     bool Write(const void* data, size_t count);
-    // False: nothing replaced, the temporary removed.
+    // The data reaches the disk, then takes the target's name. False: nothing
+    // replaced, the temporary removed.
     bool Commit();
-    std::string LastError() const { return error_; }
+    std::string LastError() const;
 
 private:
     void Abandon();
@@ -62,4 +66,6 @@ private:
 // mkdir -p; true if the path is a folder afterwards.
 bool MakeFolder(const std::string& utf8Path);
 bool StderrIsTerminal();
+// The arguments in UTF-8: on Windows from the wide command line (argv there
+// is in the ANSI code page, which loses most names); elsewhere argv itself.
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
