@@ -316,6 +316,8 @@ TEST(Tim2Png, ReadsRegularFilesAsFarAsTheImageNeeds) {
          "/dev/zero: not a regular file (a pipe, device or socket); not read", {}, 0, 0, 0},
         {"a FIFO without a writer", {fifo.string(), (out / "fifo.png").string()}, 7,
          "no-writer.tim: not a regular file (a pipe, device or socket); not read", {}, 0, 0, 0},
+        {"a folder", {out.string(), (out / "folder.png").string()}, 7,
+         "tim2png-inputs: is a folder, not a file; not read", {}, 0, 0, 0},
         {"a block claiming 256 MiB", {claim.string(), (out / "claim.png").string()}, 0,
          "claim.tim: 1 x 1, 16-bit direct colour -> ", out / "claim.png", 1, 1, 64 * 1024},
         {"at the pixel cap", {cap.string(), (out / "cap.png").string()}, 0, "cap.tim: 4096 x 4096, 16-bit direct colour",

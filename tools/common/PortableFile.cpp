@@ -311,9 +311,12 @@ bool AtomicFile::Commit() {
 
 std::string AtomicFile::LastError() const { return error_; }
 
-bool MakeFolder(const std::string& utf8Path) {
+bool MakeFolder(const std::string& utf8Path, std::string* why) {
     std::wstring path;
-    if (!Widen(utf8Path, path) || path.empty()) return false;
+    if (!Widen(utf8Path, path) || path.empty()) {
+        if (why) *why = "the name is not valid UTF-8";
+        return false;
+    }
     // Each ancestor in turn; those that exist (or are a drive or a share)
     // refuse, which is fine: only the whole path's outcome counts.
     for (size_t i = 1; i < path.size(); ++i) {
@@ -321,13 +324,83 @@ bool MakeFolder(const std::string& utf8Path) {
             path[i - 1] != L'/')
             CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
     }
-    CreateDirectoryW(path.c_str(), nullptr);
-    return IsFolder(path);
+    const DWORD code = CreateDirectoryW(path.c_str(), nullptr) ? 0 : GetLastError();
+    if (IsFolder(path)) return true;
+    if (why) *why = code == ERROR_ALREADY_EXISTS || code == 0 ? "a file of that name is in the way" : SystemError(code);
+    return false;
+}
+
+PathKind KindOfPath(const std::string& utf8Path) {
+    std::wstring path;
+    if (!Widen(utf8Path, path) || path.empty()) return PathKind::Missing;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? PathKind::Folder : PathKind::Other;
+}
+
+namespace {
+
+// The volume and file index of an existing file or folder, opened without
+// access to its data.
+bool FileIdentity(const std::string& utf8Path, BY_HANDLE_FILE_INFORMATION& info) {
+    std::wstring path;
+    if (!Widen(utf8Path, path) || path.empty()) return false;
+    const HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool got = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    return got;
+}
+
+// Once per process: "\r" and "\033[K" then work in a Windows 10 console;
+// an older one ignores the request.
+void AllowVtSequences(HANDLE console) {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    DWORD mode = 0;
+    if (GetConsoleMode(console, &mode)) SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
+}  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+    BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+    return FileIdentity(a, ia) && FileIdentity(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+std::string FileNameOf(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\:");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+    const bool ends = !folder.empty() && (folder.back() == '\\' || folder.back() == '/' || folder.back() == ':');
+    return folder + (ends ? "" : "\\") + name;
 }
 
 bool StderrIsTerminal() {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+void WriteText(Stream stream, const std::string& utf8) {
+    const HANDLE out = GetStdHandle(stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE || utf8.empty() || utf8.size() > size_t(INT32_MAX)) return;
+    DWORD mode = 0, written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        AllowVtSequences(out);
+        // Without MB_ERR_INVALID_CHARS: a stray byte shows as U+FFFD.
+        const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+        if (n <= 0) return;
+        std::wstring wide(size_t(n), L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), n);
+        WriteConsoleW(out, wide.data(), DWORD(wide.size()), &written, nullptr);
+        return;
+    }
+    WriteFile(out, utf8.data(), DWORD(utf8.size()), &written, nullptr);
 }
 
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {
@@ -534,18 +607,50 @@ bool AtomicFile::Commit() {
 
 std::string AtomicFile::LastError() const { return error_; }
 
-bool MakeFolder(const std::string& utf8Path) {
-    if (utf8Path.empty()) return false;
+bool MakeFolder(const std::string& utf8Path, std::string* why) {
+    if (utf8Path.empty()) {
+        if (why) *why = SystemError(ENOENT);
+        return false;
+    }
     for (size_t i = 1; i < utf8Path.size(); ++i) {
         if (utf8Path[i] == '/' && utf8Path[i - 1] != '/') mkdir(utf8Path.substr(0, i).c_str(), 0777);
     }
-    mkdir(utf8Path.c_str(), 0777);
+    const int error = mkdir(utf8Path.c_str(), 0777) == 0 ? 0 : errno;
     struct stat st {};
-    return stat(utf8Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (stat(utf8Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    if (why) *why = SystemError(error ? error : ENOTDIR);
+    return false;
 }
 
+PathKind KindOfPath(const std::string& utf8Path) {
+    struct stat st {};
+    if (stat(utf8Path.c_str(), &st) != 0) return PathKind::Missing;
+    return S_ISDIR(st.st_mode) ? PathKind::Folder : PathKind::Other;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+std::string FileNameOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string PathInFolder(const std::string& folder, const std::string& name) { return folder + "/" + name; }
+
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
+void WriteText(Stream stream, const std::string& utf8) {
+    std::FILE* out = stream == Stream::Out ? stdout : stderr;
+    std::fwrite(utf8.data(), 1, utf8.size(), out);
+    std::fflush(out);
+}
 
 std::vector<std::string> Utf8Arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 #endif
+
+void WriteLine(Stream stream, const std::string& utf8) { WriteText(stream, utf8 + "\n"); }

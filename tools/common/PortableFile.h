@@ -63,9 +63,31 @@ private:
     std::string error_;
 };
 
-// mkdir -p; true if the path is a folder afterwards.
-bool MakeFolder(const std::string& utf8Path);
+// mkdir -p; true if the path is a folder afterwards. `why`, when given, gets
+// the reason of a failure in one line.
+bool MakeFolder(const std::string& utf8Path, std::string* why = nullptr);
+
+enum class PathKind { Missing, Folder, Other };
+// What a path names, without opening it.
+PathKind KindOfPath(const std::string& utf8Path);
+// Whether two paths name one existing file, whatever their spelling (links
+// included).
+bool SameFile(const std::string& a, const std::string& b);
+// The name after a path's last separator ('/' on both systems, '\\' and a
+// drive's colon on Windows too).
+std::string FileNameOf(const std::string& path);
+// FOLDER and NAME joined with the system's separator.
+std::string PathInFolder(const std::string& folder, const std::string& name);
+
 bool StderrIsTerminal();
+enum class Stream { Out, Err };
+// A line of UTF-8 text and its line feed, written at once: to a Windows
+// console as wide text (its code page would garble the UTF-8 bytes),
+// elsewhere as the bytes themselves, never with a carriage return added.
+void WriteLine(Stream stream, const std::string& utf8);
+// The same without the line feed, for a progress line on a terminal: "\r"
+// and the VT sequence "\033[K" are understood there.
+void WriteText(Stream stream, const std::string& utf8);
 // The arguments in UTF-8: on Windows from the wide command line (argv there
 // is in the ANSI code page, which loses most names); elsewhere argv itself.
 std::vector<std::string> Utf8Arguments(int argc, char** argv);

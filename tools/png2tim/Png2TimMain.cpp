@@ -8,8 +8,6 @@
 #include "TimSummary.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -195,20 +193,20 @@ Outcome Convert(const Options& options) {
 int main(int argc, char** argv) {
     const std::vector<std::string> args = Utf8Arguments(argc, argv);
     if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
-        std::puts(kUsage);
+        WriteLine(Stream::Out, kUsage);
         return kExitOk;
     }
     if (args.size() == 2 && args[1] == "--version") {
-        std::puts("png2tim " TIM_VERSION);
+        WriteLine(Stream::Out, "png2tim " TIM_VERSION);
         return kExitOk;
     }
     Options options;
     std::string error;
     if (!ParseArguments(args, options, error)) {
-        std::fprintf(stderr, "png2tim: %s\n%s\n", error.c_str(), kUsage);
+        WriteLine(Stream::Err, "png2tim: " + error + "\n" + kUsage);
         return kExitBadArguments;
     }
     const Outcome outcome = Convert(options);
-    std::fprintf(outcome.code == kExitOk ? stdout : stderr, "%s\n", outcome.message.c_str());
+    WriteLine(outcome.code == kExitOk ? Stream::Out : Stream::Err, outcome.message);
     return outcome.code;
 }
