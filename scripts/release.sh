@@ -2,7 +2,8 @@
 # The release: installs what is missing, builds the Windows programs in release
 # form into build/release/ (no test or benchmark programs) and writes dist/:
 #   TimThumbnailHandler-<version>-win64.msi   Windows Installer package (wixl)
-#   TimThumbnailHandler-<version>-win64.zip   the programs and the DLLs (each in x64, x86, ARM64), README.txt, LICENSE.txt
+#   TimThumbnailHandler-<version>-win64.zip   the programs and the DLLs (each in x64, x86, ARM64), README.txt, LICENSE.txt,
+#                                              THIRD-PARTY-NOTICES.txt
 #   tim-thumbnailer_<version>_amd64.deb       tim2png with its thumbnailer entry, manual page and MIME type
 #   gdk-pixbuf-loader-tim_<version>_amd64.deb and the other plug-in packages (scripts/deb.sh)
 #   SHA256SUMS                                 covering every file above
@@ -27,8 +28,10 @@ fi
 
 deps_windows() {
     scripts/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-        g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+        g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev dpkg-dev \
         wixl python3 python3-olefile
+    # The x64 tools' libpng, whose licence ships in THIRD-PARTY-NOTICES.txt.
+    scripts/mingw-libpng.sh
     # The ARM64 DLL's compiler (Zig), fetched and cached under build/arm64/.
     scripts/arm64-env.sh
 }
@@ -59,6 +62,7 @@ run_windows() {
     # Windows line ends for Notepad.
     sed 's/$/\r/' packaging/windows/README.txt >"$stage/README.txt"
     sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
+    packaging/windows/third-party-notices.sh "$stage/THIRD-PARTY-NOTICES.txt"
     touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*
 
     echo "=== $name.zip ==="
