@@ -38,18 +38,21 @@ deps_windows() {
 
 run_windows() {
     local build=$root/build/release
-    echo "=== build: TimThumbnailHandler.dll, TimImageCodec.dll, their x86 and ARM64 builds, TimThumbnailSetup.exe, timthumb.exe (release) ==="
+    # The x64 command-line programs beside the setup tool, each a target of
+    # its name; a new one is added here, to the MSI and to README.txt.
+    local tools=(timthumb tim2png png2tim)
+    echo "=== build: TimThumbnailHandler.dll, TimImageCodec.dll, their x86 and ARM64 builds, TimThumbnailSetup.exe, ${tools[*]/%/.exe} (release) ==="
     # The build maps the source folder's path away (-ffile-prefix-map); the
     # linker takes the PE time stamps from SOURCE_DATE_EPOCH.
     cmake --preset windows -B "$build" -DTIM_BUILD_TESTS=OFF -DTIM_BUILD_X86=ON -DTIM_BUILD_ARM64=ON >/dev/null
     # Linked anew every time: the time stamp is no input the build tracks, so
     # an earlier build's programs would keep an earlier commit's time.
     local programs=(TimThumbnailHandler.dll TimThumbnailHandler32.dll TimThumbnailHandlerArm64.dll
-        TimImageCodec.dll TimImageCodec32.dll TimImageCodecArm64.dll TimThumbnailSetup.exe timthumb.exe)
+        TimImageCodec.dll TimImageCodec32.dll TimImageCodecArm64.dll TimThumbnailSetup.exe "${tools[@]/%/.exe}")
     rm -f "${programs[@]/#/$build/bin/}"
     # x86: the 32-bit half, for the Open and Save dialogs of 32-bit programs.
     # arm64: the ARM64 half, for Explorer on ARM64 Windows.
-    cmake --build "$build" --parallel 2 --target TimThumbnailHandler TimImageCodec TimThumbnailSetup timthumb x86 arm64
+    cmake --build "$build" --parallel 2 --target TimThumbnailHandler TimImageCodec TimThumbnailSetup "${tools[@]}" x86 arm64
     local version
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
     local name=TimThumbnailHandler-$version-win64
