@@ -14,6 +14,44 @@ constexpr uint32_t TimColorToBgra(uint16_t colour) {
     return 0xFF000000u | (r8 << 16) | (g8 << 8) | b8;
 }
 
+// The way back, for pictures edited outside and put back into a TIM. A
+// channel takes the 5-bit level whose widened value is nearest, so that every
+// value TimColorToBgra makes comes back to its own level.
+constexpr uint32_t TimLevelOfChannel(uint32_t v) {
+    const auto widened = [](uint32_t level) { return (level << 3) | (level >> 2); };
+    const auto distance = [&](uint32_t level) {
+        const uint32_t w = widened(level);
+        return w > v ? w - v : v - w;
+    };
+    uint32_t best = v >> 3;  // the level with the same top bits, or one beside it
+    if (best > 0 && distance(best - 1) < distance(best)) best -= 1;
+    if (best < 31 && distance(best + 1) < distance(best)) best += 1;
+    return best;
+}
+
+// Alpha below half draws nearer to clear than to opaque: such a pixel is
+// transparent, which a TIM holds only as colour 0.
+constexpr bool TimAlphaIsClear(uint32_t alpha) { return alpha < 128; }
+
+struct TimColorBack {
+    uint16_t colour;  // STP clear, except 0x8000 for opaque black
+    bool exact;       // TimColorToBgra(colour) is the pixel itself
+};
+
+// A straight-alpha BGRA pixel (0xAARRGGBB) as a TIM colour: transparent is
+// 0x0000; opaque black is 0x8000, since 0x0000 would be transparent; every
+// other colour has STP clear. A transparent pixel's colour channels are not
+// drawn, so alpha 0 is exact whatever they hold.
+constexpr TimColorBack TimColorFromBgra(uint32_t pixel) {
+    const uint32_t alpha = pixel >> 24;
+    if (TimAlphaIsClear(alpha)) return {0, alpha == 0};
+    const uint32_t r = TimLevelOfChannel((pixel >> 16) & 255), g = TimLevelOfChannel((pixel >> 8) & 255),
+                   b = TimLevelOfChannel(pixel & 255);
+    uint16_t colour = uint16_t(r | (g << 5) | (b << 10));
+    if (colour == 0) colour = 0x8000;
+    return {colour, TimColorToBgra(colour) == pixel};
+}
+
 // destination[i] = TimColorToBgra(source[i]). `source` may point into file data.
 void ConvertColorRun(uint32_t* destination, const uint16_t* source, size_t count);
 

@@ -234,6 +234,14 @@ void Decode(const TimImageInfo& info, RowRange rows, uint32_t* destination);
 
 }  // namespace
 
+uint32_t TimDrawnPalette(const TimImageInfo& info, uint32_t* palette) {
+    switch (info.format) {
+        case TimPixelFormat::Indexed4: BuildPalette(info, kDefaultGrey16.data(), 16, palette); return 16;
+        case TimPixelFormat::Indexed8: BuildPalette(info, kDefaultGrey256.data(), 256, palette); return 256;
+        default: return 0;
+    }
+}
+
 void DecodeTimPixels(const TimImageInfo& info, uint32_t* destination) {
     Decode(info, {0, info.height, true}, destination);
 }
@@ -252,9 +260,9 @@ void Decode(const TimImageInfo& info, RowRange rows, uint32_t* destination) {
 
     switch (info.format) {
         case TimPixelFormat::Indexed4: {
-            uint32_t palette[16];
+            uint32_t palette[256];
             uint64_t pairs[256];
-            BuildPalette(info, kDefaultGrey16.data(), 16, palette);
+            TimDrawnPalette(info, palette);
             BuildPairTable(palette, pairs);
             ForEachRow(info, rows, destination, [&](const uint8_t* src, size_t, size_t width, uint32_t* out) {
                 DecodeRow4(src, width, pairs, out);
@@ -263,7 +271,7 @@ void Decode(const TimImageInfo& info, RowRange rows, uint32_t* destination) {
         }
         case TimPixelFormat::Indexed8: {
             uint32_t palette[256];
-            BuildPalette(info, kDefaultGrey256.data(), 256, palette);
+            TimDrawnPalette(info, palette);
             ForEachRow(info, rows, destination, [&](const uint8_t* src, size_t, size_t width, uint32_t* out) {
                 DecodeRow8(src, width, palette, out);
             });

@@ -2,7 +2,8 @@
 # The release: installs what is missing, builds the Windows programs in release
 # form into build/release/ (no test or benchmark programs) and writes dist/:
 #   TimThumbnailHandler-<version>-win64.msi   Windows Installer package (wixl)
-#   TimThumbnailHandler-<version>-win64.zip   the programs and the DLLs (each in x64, x86, ARM64), README.txt, LICENSE.txt
+#   TimThumbnailHandler-<version>-win64.zip   the programs and the DLLs (each in x64, x86, ARM64), README.txt, LICENSE.txt,
+#                                              THIRD-PARTY-NOTICES.txt
 #   tim-thumbnailer_<version>_amd64.deb       tim2png with its thumbnailer entry, manual page and MIME type
 #   gdk-pixbuf-loader-tim_<version>_amd64.deb and the other plug-in packages (scripts/deb.sh)
 #   SHA256SUMS                                 covering every file above
@@ -27,26 +28,31 @@ fi
 
 deps_windows() {
     scripts/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-        g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
+        g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev dpkg-dev \
         wixl python3 python3-olefile
+    # The x64 tools' libpng, whose licence ships in THIRD-PARTY-NOTICES.txt.
+    scripts/mingw-libpng.sh
     # The ARM64 DLL's compiler (Zig), fetched and cached under build/arm64/.
     scripts/arm64-env.sh
 }
 
 run_windows() {
     local build=$root/build/release
-    echo "=== build: TimThumbnailHandler.dll, TimImageCodec.dll, their x86 and ARM64 builds, TimThumbnailSetup.exe, timthumb.exe (release) ==="
+    # The x64 command-line programs beside the setup tool, each a target of
+    # its name; a new one is added here, to the MSI and to README.txt.
+    local tools=(timthumb tim2png png2tim)
+    echo "=== build: TimThumbnailHandler.dll, TimImageCodec.dll, their x86 and ARM64 builds, TimThumbnailSetup.exe, ${tools[*]/%/.exe} (release) ==="
     # The build maps the source folder's path away (-ffile-prefix-map); the
     # linker takes the PE time stamps from SOURCE_DATE_EPOCH.
     cmake --preset windows -B "$build" -DTIM_BUILD_TESTS=OFF -DTIM_BUILD_X86=ON -DTIM_BUILD_ARM64=ON >/dev/null
     # Linked anew every time: the time stamp is no input the build tracks, so
     # an earlier build's programs would keep an earlier commit's time.
     local programs=(TimThumbnailHandler.dll TimThumbnailHandler32.dll TimThumbnailHandlerArm64.dll
-        TimImageCodec.dll TimImageCodec32.dll TimImageCodecArm64.dll TimThumbnailSetup.exe timthumb.exe)
+        TimImageCodec.dll TimImageCodec32.dll TimImageCodecArm64.dll TimThumbnailSetup.exe "${tools[@]/%/.exe}")
     rm -f "${programs[@]/#/$build/bin/}"
     # x86: the 32-bit half, for the Open and Save dialogs of 32-bit programs.
     # arm64: the ARM64 half, for Explorer on ARM64 Windows.
-    cmake --build "$build" --parallel 2 --target TimThumbnailHandler TimImageCodec TimThumbnailSetup timthumb x86 arm64
+    cmake --build "$build" --parallel 2 --target TimThumbnailHandler TimImageCodec TimThumbnailSetup "${tools[@]}" x86 arm64
     local version
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
     local name=TimThumbnailHandler-$version-win64
@@ -59,6 +65,7 @@ run_windows() {
     # Windows line ends for Notepad.
     sed 's/$/\r/' packaging/windows/README.txt >"$stage/README.txt"
     sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
+    packaging/windows/third-party-notices.sh "$stage/THIRD-PARTY-NOTICES.txt"
     touch -d "@$SOURCE_DATE_EPOCH" "$stage"/*
 
     echo "=== $name.zip ==="

@@ -12,10 +12,11 @@ cd "$(dirname "$0")/.."
 # are built with the tests so that they keep compiling), libpng (tim2png),
 # and libFuzzer's runtime (libclang-rt-14-dev).
 native="cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev libpng-dev libclang-rt-14-dev"
-# The Windows builds: mingw-w64 for x64 and x86; the release's MSI (wixl)
-# and zip helpers (python3-olefile). Wine itself lives in a root of its own.
+# The Windows builds: mingw-w64 for x64 and x86, zlib for mingw (the x64
+# tools' libpng is built on it, below); the release's MSI (wixl) and zip
+# helpers (python3-olefile). Wine itself lives in a root of its own.
 windows="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-    wixl python3-olefile"
+    libz-mingw-w64-dev wixl python3-olefile"
 # The Debian packages: CPack with dpkg-shlibdeps and file, lintian, man
 # (the manual page's check), the gdk-pixbuf loader's headers, Qt 5 and 6,
 # KIO for the thumbnailer.
@@ -36,6 +37,8 @@ scripts/install-deps.sh $native $windows $packages $desktop $roots
 # installed (the two conflict).
 command -v npm >/dev/null || scripts/install-deps.sh npm
 
+# libpng for the x64 Windows tools, from Debian's source (seconds once built).
+scripts/mingw-libpng.sh
 scripts/wine-env.sh
 scripts/arm64-env.sh
 

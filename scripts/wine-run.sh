@@ -13,8 +13,10 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"  # no Mono/Gecko 
 # Under qemu-i386, a 32-bit Wine whose C library loads a locale (LANG=C.UTF-8,
 # say) maps the locale's files where Wine must reserve its own address space,
 # and stops at once ("failed to map the shared user data"). The C locale maps
-# nothing.
-export LC_ALL=C
+# nothing. But in it Wine takes Unix names and arguments as 7-bit ASCII: a
+# file name beyond ASCII cannot be made, and such an argument reaches the
+# program mangled. An x64 run that needs them sets TIM_WINE_LC_ALL=C.UTF-8.
+export LC_ALL="${TIM_WINE_LC_ALL:-C}"
 mkdir -p "$WINEPREFIX"
 program=/usr/lib/wine/wine64
 if [ "${1:-}" = wineserver ]; then

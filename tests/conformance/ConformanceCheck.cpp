@@ -2,7 +2,8 @@
 // expected picture, for the tests that drive a client from a script.
 //
 //   conformance_check SAMPLE OUTPUT.png
-//       OUTPUT.png must be an 8-bit RGBA PNG (straight alpha) of SAMPLE.
+//       OUTPUT.png must be an 8-bit RGBA PNG (straight alpha) of SAMPLE, or
+//       an indexed one whose palette and tRNS draw it.
 //   conformance_check SAMPLE --raw WIDTH HEIGHT STRIDE LAYOUT FILE
 //       FILE holds rows STRIDE bytes apart, top row first; LAYOUT is rgba,
 //       bgra or premultiplied-bgra.
@@ -79,11 +80,15 @@ int main(int argc, char** argv) {
         if (!png_image_begin_read_from_file(&image, argv[2]))
             return Fail(std::string(argv[2]) + ": not a readable PNG file (" + image.message + ")");
         // The stored format, before libpng converts anything: a client that
-        // writes 16-bit channels or drops the alpha channel is wrong too.
-        if (image.format != PNG_FORMAT_RGBA) {
+        // writes 16-bit channels or drops the alpha channel is wrong too. An
+        // indexed PNG (8-bit palette entries, tRNS for their alpha) is read
+        // through its palette, as viewers show it.
+        const bool indexed = (image.format & PNG_FORMAT_FLAG_COLORMAP) && !(image.format & PNG_FORMAT_FLAG_LINEAR);
+        if (image.format != PNG_FORMAT_RGBA && !indexed) {
             png_image_free(&image);
-            return Fail(std::string(argv[2]) + ": not 8-bit RGBA");
+            return Fail(std::string(argv[2]) + ": not 8-bit RGBA nor indexed");
         }
+        image.format = PNG_FORMAT_RGBA;
         picture.width = image.width;
         picture.height = image.height;
         picture.stride = size_t(image.width) * 4;

@@ -1,6 +1,8 @@
 // Colour conversion and the built-in grey ramps.
 #include "TimColor.h"
 
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 
@@ -58,4 +60,43 @@ TEST(ConvertColorRun, ConvertsExactlyCountEntries) {
     ConvertColorRun(out, colours, 5);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(out[i], TimColorToBgra(colours[i])) << i;
     EXPECT_EQ(out[5], 0xDEADBEEFu);
+}
+
+// The way back against the way there, over every colour: each drawn colour
+// comes back exact to its own 15 bits (STP dropped, except opaque black,
+// which keeps it so as not to turn transparent), and every 8-bit channel goes
+// to the level whose widened value is nearest.
+TEST(TimColorFromBgra, InvertsTimColorToBgraOverEveryColour) {
+    for (uint32_t colour = 0; colour < 0x8000; ++colour) {
+        for (const uint32_t stp : {0u, 0x8000u}) {
+            const uint16_t word = uint16_t(colour | stp);
+            const TimColorBack back = TimColorFromBgra(TimColorToBgra(word));
+            ASSERT_TRUE(back.exact) << std::hex << word;
+            const uint16_t expected = word == 0 ? 0 : colour == 0 ? 0x8000 : uint16_t(colour);
+            ASSERT_EQ(back.colour, expected) << std::hex << word;
+        }
+    }
+    for (uint32_t v = 0; v < 256; ++v) {
+        const uint32_t level = TimLevelOfChannel(v);
+        const int got = int((level << 3) | (level >> 2));
+        for (uint32_t other = 0; other < 32; ++other)
+            ASSERT_LE(std::abs(got - int(v)), std::abs(int((other << 3) | (other >> 2)) - int(v))) << v;
+        const TimColorBack grey = TimColorFromBgra(0xFF000000u | v << 16 | v << 8 | v);
+        ASSERT_EQ(grey.exact, uint32_t(got) == v) << v;
+    }
+    const struct {
+        uint32_t pixel;
+        TimColorBack back;
+    } edges[] = {
+        {0x00FFFFFF, {0x0000, true}},  // clear, whatever its colour channels
+        {0x7F123456, {0x0000, false}}, // half-clear: transparent, not exact
+        {0x80000000, {0x8000, false}}, // half-opaque black: opaque black
+        {0xFF000000, {0x8000, true}},
+        {0xFF000001, {0x8000, false}}, // rounds to black: still opaque
+        {0xFFFF0000, {0x001F, true}},
+    };
+    for (const auto& e : edges) {
+        EXPECT_EQ(TimColorFromBgra(e.pixel).colour, e.back.colour) << std::hex << e.pixel;
+        EXPECT_EQ(TimColorFromBgra(e.pixel).exact, e.back.exact) << std::hex << e.pixel;
+    }
 }

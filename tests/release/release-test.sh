@@ -6,8 +6,11 @@
 #  - the MSI installed per user: files in place, the registry exactly what
 #    TimThumbnailSetup install writes, status reporting it; then removed;
 #  - the MSI installed for all users: timthumb renders every sample through
-#    COM; the image codec's registry is exactly what TimThumbnailSetup install
-#    --machine writes; removal leaves the registry and the folders as they were;
+#    COM; the installed tim2png and png2tim take every sample there and back
+#    byte for byte; the image codec's registry is exactly what
+#    TimThumbnailSetup install --machine writes; removal leaves the registry
+#    and the folders as they were;
+#  - the zip holds exactly the files the MSI installs;
 #  - an older package installed, then this one: one product, the new files.
 # Prints one line per check and fails if any check fails.
 set -euo pipefail
@@ -199,6 +202,9 @@ for dll in TimThumbnailHandlerArm64.dll TimImageCodecArm64.dll; do
     check "... and in the zip" python3 -c 'import sys, zipfile
 sys.exit(not any(n.endswith(sys.argv[2]) for n in zipfile.ZipFile(sys.argv[1]).namelist()))' "$root"/dist/*-win64.zip "$dll"
 done
+check "the zip holds exactly the files the MSI installs" python3 -c 'import os, sys, zipfile
+sys.exit(sorted(zipfile.ZipFile(sys.argv[1]).namelist()) != sorted(os.listdir(sys.argv[2])))' "$root"/dist/*-win64.zip \
+    "$machine_dir"
 check "the x64 DLLs, not the ARM64 ones, take the 64-bit view on x64" sh -c '! grep -q "Arm64" "$1" "$2"' sh \
     "$work/machine.reg" "$work/codec-by-tool.reg"
 mkdir -p "$work/thumbnails"
@@ -220,6 +226,23 @@ cmake --build build/windows --target wic_read >"$work/wic_read.log" 2>&1 || cat 
 check "the hostile files of tests/claims/ through the installed handler (timthumb) and codec (WIC)" \
     /usr/bin/python3 tests/claims/claims_test.py --windows "$wine" "$machine_dir/timthumb.exe" \
     build/windows/bin/wic_read.exe
+# The converters as installed: each drawn sample to PNG and back to its own bytes.
+mkdir -p "$work/converted"
+converted=0 wrong=0
+for tim in samples/*.tim; do
+    name=$(basename "$tim" .tim)
+    case $name in refused-*) continue ;; esac
+    if "$wine" "$machine_dir/tim2png.exe" "$tim" "$work/converted/$name.png" >>"$work/converters.log" 2>&1 &&
+        "$wine" "$machine_dir/png2tim.exe" "$work/converted/$name.png" "$work/converted/$name.tim" \
+            >>"$work/converters.log" 2>&1 &&
+        cmp -s "$tim" "$work/converted/$name.tim"; then
+        converted=$((converted + 1))
+    else
+        wrong=$((wrong + 1))
+    fi
+done
+check "the installed tim2png.exe and png2tim.exe give every sample ($converted) back byte for byte" \
+    test "$wrong" = 0 -a "$converted" -gt 0
 # Wine's msiexec finds a product installed for all users only when told ALLUSERS=1.
 check "per-machine removal succeeds" msiexec /x "$msi" ALLUSERS=1 /qn
 export_registry after-machine

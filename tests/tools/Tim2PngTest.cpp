@@ -47,12 +47,13 @@ Result Tim2Png(const std::string& arguments) {
 }
 
 // A PNG's pixels as straight-alpha BGRA, rows top-down; empty if unreadable
-// or not RGBA.
-std::vector<uint32_t> ReadPng(const fs::path& path, uint32_t& width, uint32_t& height) {
+// or not stored as tim2png stores them: indexed for 4-bit and 8-bit TIMs at
+// full size (`indexed`), RGBA otherwise.
+std::vector<uint32_t> ReadPng(const fs::path& path, uint32_t& width, uint32_t& height, bool indexed = false) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
-    const bool rgba = image.format == PNG_FORMAT_RGBA;
+    const bool rgba = indexed ? (image.format & PNG_FORMAT_FLAG_COLORMAP) != 0 : image.format == PNG_FORMAT_RGBA;
     image.format = PNG_FORMAT_BGRA;
     std::vector<uint32_t> pixels(size_t(image.width) * image.height);
     if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) || !rgba) return {};
@@ -84,6 +85,13 @@ tim_conformance::ClientPicture AsClient(const std::vector<uint32_t>& pixels, uin
 timtest::Bytes ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return timtest::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// 4-bit and 8-bit TIMs, which tim2png writes as indexed PNGs at full size.
+bool IsIndexed(const timtest::Bytes& file) {
+    TimImageInfo info{};
+    FindTimRefusal(info, file.data(), file.size());
+    return info.format == TimPixelFormat::Indexed4 || info.format == TimPixelFormat::Indexed8;
 }
 
 fs::path FreshFolder(const char* name) {
@@ -122,7 +130,7 @@ TEST(Tim2Png, BatchWritesTheHandlersPixelsAndListsFailures) {
         }
         ++drawn;
         uint32_t width = 0, height = 0;
-        const std::vector<uint32_t> got = ReadPng(png, width, height);
+        const std::vector<uint32_t> got = ReadPng(png, width, height, IsIndexed(ReadFile(input)));
         if (input.parent_path() == fs::path(TIM_SAMPLES_DIR))
             EXPECT_TRUE(tim_conformance::MatchesSample(input.filename().string(), AsClient(got, width, height)));
         else
@@ -143,11 +151,11 @@ TEST(Tim2Png, PaletteChoosesAmongTheClutsPalettes) {
     uint32_t width = 0, height = 0;
 
     ASSERT_EQ(Tim2Png("--palette 1 " + input.string() + " " + (out / "green.png").string()).code, 0);
-    const std::vector<uint32_t> green = ReadPng(out / "green.png", width, height);
+    const std::vector<uint32_t> green = ReadPng(out / "green.png", width, height, true);
     EXPECT_EQ(green, HandlerPixels(file, 1));
     EXPECT_EQ(green[8 * 64 + 20], 0xFF31D629u) << "the cap, Rgb(6, 26, 5)";
     ASSERT_EQ(Tim2Png(input.string() + " " + (out / "red.png").string()).code, 0);
-    const std::vector<uint32_t> red = ReadPng(out / "red.png", width, height);
+    const std::vector<uint32_t> red = ReadPng(out / "red.png", width, height, true);
     EXPECT_TRUE(tim_conformance::MatchesSample("sprite-4bit-two-palettes", AsClient(red, width, height)))
         << "palette 0, as the handler";
 
@@ -308,6 +316,8 @@ TEST(Tim2Png, ReadsRegularFilesAsFarAsTheImageNeeds) {
          "/dev/zero: not a regular file (a pipe, device or socket); not read", {}, 0, 0, 0},
         {"a FIFO without a writer", {fifo.string(), (out / "fifo.png").string()}, 7,
          "no-writer.tim: not a regular file (a pipe, device or socket); not read", {}, 0, 0, 0},
+        {"a folder", {out.string(), (out / "folder.png").string()}, 7,
+         "tim2png-inputs: is a folder, not a file; not read", {}, 0, 0, 0},
         {"a block claiming 256 MiB", {claim.string(), (out / "claim.png").string()}, 0,
          "claim.tim: 1 x 1, 16-bit direct colour -> ", out / "claim.png", 1, 1, 64 * 1024},
         {"at the pixel cap", {cap.string(), (out / "cap.png").string()}, 0, "cap.tim: 4096 x 4096, 16-bit direct colour",

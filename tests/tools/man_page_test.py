@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""tim2png's manual page says what its usage text says: every Usage line,
-sentence, option and exit code of `tim2png --help` is in the rendered page
-(man -l, as lintian and users read it), and man renders it without a warning.
+"""A tool's manual page says what its usage text says: every Usage line,
+sentence, option and exit code of `tim2png --help` (or png2tim's) is in the
+rendered page (man -l, as lintian and users read it), and man renders it
+without a warning.
 
-Usage: man_page_test.py TIM2PNG MANPAGE.1.gz"""
+Usage: man_page_test.py PROGRAM MANPAGE.1.gz [NAME LINE]"""
 
 import os
 import re
@@ -11,7 +12,8 @@ import subprocess
 import sys
 import unittest
 
-TIM2PNG, PAGE = sys.argv[1:3] if len(sys.argv) == 3 else (None, None)
+TIM2PNG, PAGE = sys.argv[1:3] if len(sys.argv) in (3, 4) else (None, None)
+NAME_LINE = sys.argv[3] if len(sys.argv) == 4 else "tim2png - convert PlayStation TIM images to PNG"
 
 
 def words(text):
@@ -34,7 +36,7 @@ class ManPage(unittest.TestCase):
     def test_renders_cleanly(self):
         self.assertEqual(self.returncode, 0)
         self.assertEqual(self.warnings, "")
-        self.assertIn("tim2png - convert PlayStation TIM images to PNG", self.page)
+        self.assertIn(NAME_LINE, self.page)
 
     def test_every_part_of_the_usage_text_is_in_the_page(self):
         paragraphs = self.usage.strip().split("\n\n")
@@ -43,7 +45,7 @@ class ManPage(unittest.TestCase):
             if paragraph.startswith("--"):
                 # Each option and its text (the page sets them apart).
                 for entry in re.split(r"\n(?=--)", paragraph):
-                    head, text = re.match(r"(--\S+(?: [A-Z]+)?)\s+(.*)", entry, re.S).groups()
+                    head, text = re.match(r"(--\S+(?: [A-Z]+(?:\.[a-z]+)?)?)\s+(.*)", entry, re.S).groups()
                     pieces += [head, words(text)]
             else:
                 pieces.append(words(paragraph.replace("Exit codes:", "")))

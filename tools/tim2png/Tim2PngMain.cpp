@@ -3,21 +3,17 @@
 #include "BoxFilter.h"
 #include "ExitCodes.h"
 #include "PngOutput.h"
+#include "PortableFile.h"
 #include "Premultiply.h"
 #include "StraightAlpha.h"
 #include "TimDecode.h"
 #include "TimFormat.h"
 #include "TimReader.h"
+#include "TimChunk.h"
 #include "TimSummary.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <new>
@@ -31,11 +27,16 @@ const char kUsage[] =
     "       tim2png [--size N] [--palette K] -o FOLDER input.tim...\n"
     "       tim2png --info input.tim...\n"
     "\n"
-    "Converts PlayStation TIM images to PNG files with alpha, with the exact colours\n"
-    "and transparency of the Windows thumbnail handler. The output defaults to the\n"
+    "Converts PlayStation TIM images to PNG files with the exact colours and\n"
+    "transparency of the Windows thumbnail handler: 4-bit and 8-bit images as indexed\n"
+    "PNGs of their own indices and palette, the others as RGBA. Each full-size PNG\n"
+    "carries the TIM in a private chunk (its headers, whole CLUT, frame-buffer\n"
+    "positions, STP bits), so that png2tim can turn it back into the same TIM; a\n"
+    "TIM whose blocks hold over 16 MiB besides the pixels is written without it.\n"
+    "Thumbnails (--size) are RGBA, without the chunk. The output defaults to the\n"
     "input's name with .png; with -o, every input becomes FOLDER/NAME.png (FOLDER is\n"
     "created if missing). An existing PNG is replaced only once the new one is complete.\n"
-    "Inputs are regular files; a pipe or a device is refused at once.\n"
+    "Inputs are regular files; a pipe, a device or a folder is refused at once.\n"
     "\n"
     "--size N     shrink to fit N x N (1 to 65535), keeping the aspect ratio; smaller\n"
     "             images keep their size\n"
@@ -79,22 +80,17 @@ bool EndsWithTim(const std::string& name) {
     return tail == ".tim";
 }
 
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The input's name with .png instead of .tim (or added to any other name).
 std::string DefaultOutput(const std::string& input) {
     return (EndsWithTim(input) ? input.substr(0, input.size() - 4) : input) + ".png";
 }
 
 // False with `error` set when the arguments make no sense.
-bool ParseArguments(int argc, char** argv, Options& options, std::string& error) {
+bool ParseArguments(const std::vector<std::string>& args, Options& options, std::string& error) {
     std::vector<std::string> positional;
     bool optionsEnded = false, converting = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             positional.push_back(arg);
         } else if (arg == "--") {
@@ -102,11 +98,11 @@ bool ParseArguments(int argc, char** argv, Options& options, std::string& error)
         } else if (arg == "--info") {
             options.info = true;
         } else if (arg == "--size" || arg == "--palette" || arg == "-o") {
-            if (i + 1 >= argc) {
+            if (i + 1 >= args.size()) {
                 error = arg + " needs a value";
                 return false;
             }
-            const std::string value = argv[++i];
+            const std::string& value = args[++i];
             converting = true;
             if (arg == "-o") {
                 options.haveFolder = true;
@@ -162,48 +158,35 @@ Outcome Fail(int code, std::string message) {
     return {code, std::move(message)};
 }
 
-// Opens a regular file, or says why not. O_NONBLOCK: a FIFO without a
-// writer would otherwise hold open() forever before fstat could refuse it.
-Outcome OpenInput(const std::string& path, int& fd, uint64_t& size) {
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == ENOENT) return Fail(kExitInputUnreadable, path + ": file not found");
-        return Fail(kExitInputUnreadable, path + ": cannot read it: " + std::strerror(error));
+// Opens a regular file, or says why not; a pipe, a device or a folder is
+// refused before anything is read (the file layer never waits on one).
+Outcome OpenInput(const std::string& path, InputFile& file) {
+    switch (file.Open(path)) {
+        case OpenFailure::None: return {};
+        case OpenFailure::Missing: return Fail(kExitInputUnreadable, path + ": file not found");
+        case OpenFailure::NotAFile: return Fail(kExitNotAFile, path + ": " + file.LastError() + "; not read");
+        default: return Fail(kExitInputUnreadable, path + ": cannot read it: " + file.LastError());
     }
-    struct stat st {};
-    Outcome outcome;
-    if (fstat(fd, &st) != 0)
-        outcome = Fail(kExitInputUnreadable, path + ": cannot read it: " + std::strerror(errno));
-    else if (S_ISDIR(st.st_mode))
-        outcome = Fail(kExitInputUnreadable, path + ": is a folder, not a file");
-    else if (!S_ISREG(st.st_mode))
-        outcome = Fail(kExitNotAFile, path + ": not a regular file (a pipe, device or socket); not read");
-    if (outcome.code != kExitOk) {
-        close(fd);
-        fd = -1;
-        return outcome;
-    }
-    size = uint64_t(st.st_size);
-    return {};
 }
 
-// Takes the file through the reader: reads what it asks for, seeks over
+// Takes the file through the reader: reads what it asks for, steps over
 // what it skips.
-Outcome ReadTim(const std::string& path, int fd, TimReader& reader) {
+Outcome ReadTim(const std::string& path, InputFile& file, TimReader& reader) {
     uint8_t buffer[65536];
+    uint64_t offset = 0;
     for (;;) {
         const TimReadStep step = reader.Next();
         if (step.action == TimReadAction::Skip) {
-            if (lseek(fd, off_t(step.count), SEEK_CUR) < 0)
-                return Fail(kExitInputUnreadable, path + ": cannot read it: " + std::strerror(errno));
+            // Past the end reads nothing, as a seek there would.
+            offset = step.count > UINT64_MAX - offset ? UINT64_MAX : offset + step.count;
             reader.Skipped(step.count);
         } else if (step.action == TimReadAction::Read) {
-            const ssize_t n = read(fd, buffer, size_t(std::min<uint64_t>(step.count, sizeof buffer)));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return Fail(kExitInputUnreadable, path + ": cannot read it: " + std::strerror(errno));
-            if (n == 0) reader.EndOfInput();  // it shrank since fstat
-            else reader.Feed(buffer, size_t(n));
+            size_t got = 0;
+            if (!file.ReadAt(offset, buffer, size_t(std::min<uint64_t>(step.count, sizeof buffer)), got))
+                return Fail(kExitInputUnreadable, path + ": cannot read it: " + file.LastError());
+            offset += got;
+            if (got == 0) reader.EndOfInput();  // it shrank since it was opened
+            else reader.Feed(buffer, got);
         } else {
             return {};
         }
@@ -246,25 +229,84 @@ std::string Describe(const std::string& input, const TimImageInfo& info) {
     return line;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+// The TIM's bytes from its start to its image block's end, read again
+// whole, for the chunk; the file must still be the one the reader accepted.
+Outcome ReadWholeTim(const std::string& path, uint64_t imageEnd, const TimImageInfo& accepted, uint32_t palette,
+                     TimTemplate& whole) {
+    InputFile file;
+    if (file.Open(path) != OpenFailure::None)
+        return Fail(kExitInputUnreadable, path + ": cannot read it: " + file.LastError());
+    std::vector<uint8_t> bytes;
+    try {
+        bytes.resize(size_t(imageEnd));
+    } catch (const std::bad_alloc&) {
+        return Fail(kExitOtherFailure,
+                    path + ": " + TimRefusalText({TimRefusalReason::NoMemory, accepted.width, accepted.height}));
+    }
+    size_t got = 0;
+    if (!file.ReadAt(0, bytes.data(), bytes.size(), got))
+        return Fail(kExitInputUnreadable, path + ": cannot read it: " + file.LastError());
+    std::string why;
+    if (got != bytes.size() || !TimTemplateFromFile(std::move(bytes), whole, why) ||
+        whole.info.width != accepted.width || whole.info.height != accepted.height ||
+        (palette && palette >= TimPaletteCount(whole.info)))
+        return Fail(kExitInputUnreadable, path + ": cannot read it: it changed while being read");
+    return {};
+}
+
+// A 4-bit or 8-bit image as an indexed PNG: its own indices, and the palette
+// the decoder draws them with.
+std::string WriteIndexedPng(const std::string& output, const TimImageInfo& info, const std::vector<uint8_t>& chunk) {
+    uint32_t palette[256];
+    PngPicture picture;
+    picture.width = info.width;
+    picture.height = info.height;
+    picture.paletteSize = TimDrawnPalette(info, palette);
+    picture.palette = palette;
+    std::vector<uint8_t> indices(size_t(info.width) * info.height);
+    const size_t stride = size_t(info.rawWidth) * 2;
+    for (size_t y = 0; y < info.height; ++y) {
+        const uint8_t* row = info.pixelData + y * stride;
+        uint8_t* out = indices.data() + y * info.width;
+        if (info.format == TimPixelFormat::Indexed8) {
+            std::copy(row, row + info.width, out);
+            continue;
+        }
+        // The left pixel of each pair sits in the low nibble.
+        for (size_t x = 0; x < info.width; x += 2) {
+            out[x] = row[x / 2] & 15;
+            out[x + 1] = row[x / 2] >> 4;
+        }
+    }
+    picture.indices = indices.data();
+    return WritePng(output, picture, chunk);
+}
+
+// The line said for a converted file.
+std::string Done(const Options& options, const std::string& input, const std::string& output,
+                 const TimImageInfo& info, PixelSize size) {
+    std::string line = input + ": " + std::to_string(info.width) + " x " + std::to_string(info.height) + ", " +
+                       TimFormatName(info);
+    if (options.palette) line += ", palette " + std::to_string(options.palette);
+    line += " -> " + output;
+    if (size.width != info.width || size.height != info.height)
+        line += " (" + std::to_string(size.width) + " x " + std::to_string(size.height) + ")";
+    return line;
 }
 
 Outcome ConvertFile(const Options& options, const std::string& input, const std::string& output) {
-    int fd = -1;
-    uint64_t fileSize = 0;
-    if (Outcome open = OpenInput(input, fd, fileSize); open.code != kExitOk) return open;
     TimReadOptions readOptions;
     readOptions.palette = options.palette;
     readOptions.headerOnly = options.info;
-    readOptions.inputSize = fileSize;
     // On the heap, so that its rows can go once they are decoded.
-    auto reader = std::make_unique<TimReader>(readOptions);
-    const Outcome read = ReadTim(input, fd, *reader);
-    close(fd);
-    if (read.code != kExitOk) return read;
+    std::unique_ptr<TimReader> reader;
+    {
+        InputFile file;
+        if (Outcome open = OpenInput(input, file); open.code != kExitOk) return open;
+        readOptions.inputSize = file.Size();
+        reader = std::make_unique<TimReader>(readOptions);
+        if (Outcome read = ReadTim(input, file, *reader); read.code != kExitOk) return read;
+    }
 
     const TimRefusal refusal = reader->Refusal();
     if (refusal.reason == TimRefusalReason::NoMemory)
@@ -280,6 +322,40 @@ Outcome ConvertFile(const Options& options, const std::string& input, const std:
         return Fail(kExitRefused, input + ": refused: " + NoSuchPalette(info, options.palette));
     if (const TimRefusal draw = reader->DrawRefusal(); draw.reason != TimRefusalReason::Accepted)
         return Fail(kExitRefused, input + ": refused: " + TimRefusalText(draw));
+
+    // At full size the PNG carries the TIM: its bytes are read whole (as
+    // far as the image block's end, and only when what is not pixels fits a
+    // chunk), and the picture is drawn from them.
+    std::vector<uint8_t> chunk;
+    TimTemplate whole;
+    std::string note;
+    if (!options.size) {
+        const uint64_t beside = TimBytesBesidePixels(reader->ImageEnd(), info);
+        if (beside > kMaxTimChunkBytes) {
+            note = "; without the TIM chunk: its blocks hold " + std::to_string(beside) +
+                   " bytes besides the pixels, over 16 MiB";
+        } else if (Outcome got = ReadWholeTim(input, reader->ImageEnd(), info, options.palette, whole);
+                   got.code != kExitOk) {
+            return got;
+        } else {
+            reader.reset();
+            info = whole.info;
+            SelectTimPalette(info, options.palette);
+            chunk = MakeTimChunk(whole.tim, whole.info);
+        }
+    }
+    const bool indexed = info.format == TimPixelFormat::Indexed4 || info.format == TimPixelFormat::Indexed8;
+    if (!options.size && indexed) {
+        std::string error;
+        try {
+            error = WriteIndexedPng(output, info, chunk);
+        } catch (const std::bad_alloc&) {
+            return Fail(kExitOtherFailure,
+                        input + ": " + TimRefusalText({TimRefusalReason::NoMemory, info.width, info.height}));
+        }
+        if (!error.empty()) return Fail(kExitOutputUnwritable, "tim2png: cannot write " + output + ": " + error);
+        return {kExitOk, Done(options, input, output, info, {info.width, info.height}) + note};
+    }
 
     // The handler's road: decode bottom-up, premultiply; then shrink (on
     // premultiplied pixels) and back to straight alpha, top-down, for the PNG.
@@ -306,27 +382,26 @@ Outcome ConvertFile(const Options& options, const std::string& input, const std:
     ToStraightTopDown(reinterpret_cast<const uint8_t*>(pixels.data()), size_t(size.width) * 4, size.width,
                       size.height, true, true, straight.data());
 
-    const std::string error = WritePngFile(output, straight.data(), size.width, size.height);
+    PngPicture picture;
+    picture.width = size.width;
+    picture.height = size.height;
+    picture.bgra = straight.data();
+    const std::string error = WritePng(output, picture, chunk);
     if (!error.empty()) return Fail(kExitOutputUnwritable, "tim2png: cannot write " + output + ": " + error);
-
-    std::string line = input + ": " + std::to_string(info.width) + " x " + std::to_string(info.height) + ", " +
-                       TimFormatName(info);
-    if (options.palette) line += ", palette " + std::to_string(options.palette);
-    line += " -> " + output;
-    if (size.width != info.width || size.height != info.height)
-        line += " (" + std::to_string(size.width) + " x " + std::to_string(size.height) + ")";
-    return {kExitOk, line};
+    return {kExitOk, Done(options, input, output, info, size) + note};
 }
 
-// The output folder of -o, made if missing.
+// The output folder of -o, made (with its parents) if missing.
 Outcome PrepareFolder(const std::string& folder) {
-    struct stat st {};
-    if (stat(folder.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return {};
-        return Fail(kExitOutputUnwritable, "tim2png: cannot write into " + folder + ": it is not a folder");
+    switch (KindOfPath(folder)) {
+        case PathKind::Folder: return {};
+        case PathKind::Other:
+            return Fail(kExitOutputUnwritable, "tim2png: cannot write into " + folder + ": it is not a folder");
+        case PathKind::Missing: break;
     }
-    if (mkdir(folder.c_str(), 0777) != 0)
-        return Fail(kExitOutputUnwritable, "tim2png: cannot make the folder " + folder + ": " + std::strerror(errno));
+    std::string why;
+    if (!MakeFolder(folder, &why))
+        return Fail(kExitOutputUnwritable, "tim2png: cannot make the folder " + folder + ": " + why);
     return {};
 }
 
@@ -335,12 +410,11 @@ class Progress {
 public:
     explicit Progress(bool shown) : shown_(shown) {}
     void Show(size_t done, size_t total, const std::string& name) {
-        if (!shown_) return;
-        std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", done, total, name.c_str());
-        std::fflush(stderr);
+        if (shown_)
+            WriteText(Stream::Err, "\r\033[K[" + std::to_string(done) + "/" + std::to_string(total) + "] " + name);
     }
     void Clear() {
-        if (shown_) std::fputs("\r\033[K", stderr);
+        if (shown_) WriteText(Stream::Err, "\r\033[K");
     }
 
 private:
@@ -350,19 +424,19 @@ private:
 int Run(const Options& options) {
     if (options.haveFolder) {
         if (Outcome folder = PrepareFolder(options.folder); folder.code != kExitOk) {
-            std::fprintf(stderr, "%s\n", folder.message.c_str());
+            WriteLine(Stream::Err, folder.message);
             return folder.code;
         }
     }
     const size_t total = options.inputs.size();
-    Progress progress(total > 1 && !options.info && isatty(STDERR_FILENO));
+    Progress progress(total > 1 && !options.info && StderrIsTerminal());
     std::map<std::string, std::string> written;  // output -> its input, for -o
     std::vector<std::string> failures;
     int lastCode = kExitOk;
     for (size_t i = 0; i < total; ++i) {
         const std::string& input = options.inputs[i];
         std::string output = options.output.empty() ? DefaultOutput(input) : options.output;
-        if (options.haveFolder) output = options.folder + "/" + BaseName(output);
+        if (options.haveFolder) output = PathInFolder(options.folder, FileNameOf(output));
         progress.Show(i + 1, total, input);
         Outcome outcome;
         if (!options.info && !written.emplace(output, input).second)
@@ -371,8 +445,7 @@ int Run(const Options& options) {
         else
             outcome = ConvertFile(options, input, output);
         progress.Clear();
-        std::fprintf(outcome.code == kExitOk ? stdout : stderr, "%s\n", outcome.message.c_str());
-        std::fflush(stdout);
+        WriteLine(outcome.code == kExitOk ? Stream::Out : Stream::Err, outcome.message);
         if (outcome.code != kExitOk) {
             failures.push_back(outcome.message);
             lastCode = outcome.code;
@@ -381,29 +454,33 @@ int Run(const Options& options) {
     if (total == 1) return lastCode;
     // Several inputs come only with -o, or with --info.
     if (failures.empty()) {
-        if (!options.info) std::printf("tim2png: %zu files converted into %s\n", total, options.folder.c_str());
+        if (!options.info)
+            WriteLine(Stream::Out, "tim2png: " + std::to_string(total) + " files converted into " + options.folder);
         return kExitOk;
     }
-    std::fprintf(stderr, "tim2png: %zu of %zu files failed:\n", failures.size(), total);
-    for (const std::string& failure : failures) std::fprintf(stderr, "  %s\n", failure.c_str());
+    std::string list = "tim2png: " + std::to_string(failures.size()) + " of " + std::to_string(total) +
+                       " files failed:";
+    for (const std::string& failure : failures) list += "\n  " + failure;
+    WriteLine(Stream::Err, list);
     return kExitRefused;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::puts(kUsage);
+    const std::vector<std::string> args = Utf8Arguments(argc, argv);
+    if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
+        WriteLine(Stream::Out, kUsage);
         return kExitOk;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::puts("tim2png " TIM_VERSION);
+    if (args.size() == 2 && args[1] == "--version") {
+        WriteLine(Stream::Out, "tim2png " TIM_VERSION);
         return kExitOk;
     }
     Options options;
     std::string error;
-    if (!ParseArguments(argc, argv, options, error)) {
-        std::fprintf(stderr, "tim2png: %s\n%s\n", error.c_str(), kUsage);
+    if (!ParseArguments(args, options, error)) {
+        WriteLine(Stream::Err, "tim2png: " + error + "\n" + kUsage);
         return kExitBadArguments;
     }
     return Run(options);
