@@ -3,7 +3,8 @@
 # form into build/release/ (no test or benchmark programs) and writes dist/:
 #   TimThumbnailHandler-<version>-win64.msi   Windows Installer package (wixl)
 #   TimThumbnailHandler-<version>-win64.zip   the programs and the DLLs (each in x64, x86, ARM64), README.txt, LICENSE.txt
-#   tim-thumbnailer_<version>_amd64.deb       tim2png with its thumbnailer entry, manual page and MIME type
+#   tim-tools_<version>_amd64.deb             tim2png and timscan with their manual pages
+#   tim-thumbnailer_<version>_amd64.deb       the thumbnailer entry and the MIME type
 #   gdk-pixbuf-loader-tim_<version>_amd64.deb and the other plug-in packages (scripts/deb.sh)
 #   SHA256SUMS                                 covering every file above
 # Reproducible: two runs from the same commit, in any folders, give the same
