@@ -220,11 +220,20 @@ TEST(Timscan, NoFalsePositives) {
     std::copy(tim.begin(), tim.end() - 100, cut.end() - std::ptrdiff_t(tim.size() - 100));
     WriteBytes(dir / "cut.bin", cut);
 
-    const RunResult run = Timscan((dir / "garbage.bin").string() + " " + (dir / "random.bin").string() + " " +
-                            TIMSCAN_PATH + " " + (dir / "cut.bin").string());
+    // The program itself, except built with AddressSanitizer: its tables hold
+    // records of two u64 (16, 64) and pointers, which read as 4-bit TIMs
+    // whose length fields are far short of their rows, and short lengths are
+    // allowed.
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string program, programs = "3";
+#else
+    const std::string program = std::string(" ") + TIMSCAN_PATH, programs = "4";
+#endif
+    const RunResult run = Timscan((dir / "garbage.bin").string() + " " + (dir / "random.bin").string() + program +
+                                  " " + (dir / "cut.bin").string());
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(run.out.find("@"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("timscan: 0 TIMs in 4 files"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("timscan: 0 TIMs in " + programs + " files"), std::string::npos) << run.out;
     EXPECT_NE(run.err.find((dir / "cut.bin").string() + ": a TIM at offset " + std::to_string(cut.size() - tim.size() + 100) +
                            " is cut short by the end of the file: it needs " + std::to_string(tim.size()) + " bytes, " +
                            std::to_string(tim.size() - 100) + " are there"),
