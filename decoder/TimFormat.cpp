@@ -4,6 +4,7 @@
 #include "TimLayout.h"
 
 #include <cstddef>
+#include <cstring>
 
 using namespace tim_layout;
 
@@ -116,6 +117,60 @@ bool SelectTimPalette(TimImageInfo& info, uint32_t index) {
     info.clutHeight = 1;
     info.clutCount = 1;
     return true;
+}
+
+namespace {
+
+bool InFrameBuffer(const BlockHeader& b) {
+    return b.x < kFrameBufferWidth && b.y < kFrameBufferHeight && b.w <= kFrameBufferWidth &&
+           b.h <= kFrameBufferHeight;
+}
+
+}  // namespace
+
+TimRefusal FindEmbeddedTimRefusal(TimImageInfo& info, const uint8_t* data, uint64_t size) {
+    // The headers first, by the frame-buffer rules, so that a TIM whose blocks
+    // run past the data is told apart from bytes that are no TIM at all.
+    if (size < kFileHeaderSize + kBlockHeaderSize) return SignatureRefusal(data, size);
+    if (LoadU32LE(data) != kTimIdentifier) return {R::NoIdentifier};
+    const uint32_t flags = LoadU32LE(data + 4);
+    if (flags > kTimMaxFlags) return {R::UnknownFlags, flags};
+    if ((flags & 7) > 3) return {R::UnsupportedMode, flags & 7};
+    uint64_t imageAt = kFileHeaderSize;
+    if (flags & kClutFlag) {
+        const BlockHeader clut = ReadBlockHeader(data + kFileHeaderSize);
+        if (!InFrameBuffer(clut)) return {R::OutsideFrameBuffer};
+        if (clut.length < DataBlockSize(clut)) return {R::ClutShorterThanColours};
+        if (clut.length > DataBlockSize(clut) + kMaxTimLengthSlack) return {R::LengthOverclaimed, clut.length};
+        imageAt += clut.length;
+    }
+    if (imageAt + kBlockHeaderSize > size) return {R::CutShort, uint32_t(imageAt + kBlockHeaderSize)};
+    const BlockHeader image = ReadBlockHeader(data + imageAt);
+    if (!InFrameBuffer(image)) return {R::OutsideFrameBuffer};
+    const uint64_t needed = DataBlockSize(image);
+    if (image.length > needed + kMaxTimLengthSlack) return {R::LengthOverclaimed, image.length};
+    const uint64_t total = imageAt + (image.length > needed ? image.length : needed);
+    if (total > size) return {R::CutShort, uint32_t(total)};
+    // The decoder's verdict on exactly these bytes, and something to draw.
+    const TimRefusal decoder = FindTimRefusal(info, data, total);
+    if (decoder.reason != R::Accepted) return decoder;
+    return TimDrawRefusal(info);
+}
+
+static_assert(kTimSignatureMask[0] == 0xFF, "the search looks for the first byte as it is");
+
+const uint8_t* FindTimSignature(const uint8_t* from, const uint8_t* end) {
+    if (from >= end || size_t(end - from) < sizeof kTimSignature) return nullptr;
+    const uint8_t* last = end - sizeof kTimSignature;
+    for (const uint8_t* p = from; p <= last; ++p) {
+        p = static_cast<const uint8_t*>(std::memchr(p, kTimSignature[0], size_t(last - p) + 1));
+        if (!p) return nullptr;
+        bool match = true;
+        for (size_t i = 1; i < sizeof kTimSignature && match; ++i)
+            match = (p[i] & kTimSignatureMask[i]) == kTimSignature[i];
+        if (match) return p;
+    }
+    return nullptr;
 }
 
 uint32_t TimBitsPerPixel(TimPixelFormat format) {

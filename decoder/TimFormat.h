@@ -87,6 +87,11 @@ enum class TimRefusalReason : uint8_t {
     NoPixels,
     TooManyPixels,  // more than kMaxTimPixels
     NoMemory,       // a reader found no memory for the image's rows
+    // Why bytes inside other data are not a TIM (FindEmbeddedTimRefusal),
+    // though the decoder may accept them.
+    OutsideFrameBuffer,  // an origin outside, or a block larger than, the frame buffer
+    LengthOverclaimed,   // value: a block's length field, over its size + kMaxTimLengthSlack
+    CutShort,            // value: the bytes the blocks need; fewer are left
 };
 
 struct TimRefusal {
@@ -120,6 +125,31 @@ uint32_t TimPaletteCount(const TimImageInfo& info);
 // it is (a short CLUT included), which is what the handler draws. False, with
 // `info` unchanged, for an index the file does not have.
 bool SelectTimPalette(TimImageInfo& info, uint32_t index);
+
+// TIMs inside other data (archives, executables, disc images). Byte runs
+// that the decoder accepts turn up in any large file, so a TIM found there
+// must also look like one a tool wrote for the console's frame buffer:
+// 1024 x 512 units, where image and CLUT origins lie (positions may wrap) and
+// no block is larger; no block claims more than its computed size plus two
+// bytes (real files hold it exactly, often two over, sometimes less); and it
+// has pixels. Such a TIM is at most kMaxEmbeddedTimBytes long.
+inline constexpr uint32_t kFrameBufferWidth = 1024;  // 16-bit units
+inline constexpr uint32_t kFrameBufferHeight = 512;
+inline constexpr uint32_t kMaxTimLengthSlack = 2;
+inline constexpr uint64_t kMaxEmbeddedTimBytes =
+    8 + 2 * (12 + uint64_t(kFrameBufferWidth) * kFrameBufferHeight * 2 + kMaxTimLengthSlack);
+
+// Whether the `size` bytes at `data` start with a TIM by the rules above; on
+// Accepted, `info` is FindTimRefusal's record of exactly the TIM's bytes,
+// info.imageEnd of them (the rest of `data` is other data). CutShort when
+// the headers pass but the blocks run past `size`. Otherwise the decoder's
+// reason, or OutsideFrameBuffer, LengthOverclaimed, NoPixels.
+TimRefusal FindEmbeddedTimRefusal(TimImageInfo& info, const uint8_t* data, uint64_t size);
+
+// The first position p in [from, end - 8] whose eight bytes match
+// kTimSignature under kTimSignatureMask, or null: where a search for TIMs
+// inside other data looks.
+const uint8_t* FindTimSignature(const uint8_t* from, const uint8_t* end);
 
 // Bits per pixel of the file: 4, 8, 16 or 24.
 uint32_t TimBitsPerPixel(TimPixelFormat format);

@@ -27,6 +27,11 @@ std::string TimRefusalText(const TimRefusal& refusal) {
         case TimRefusalReason::TooManyPixels:
             return "image too large: " + size + " pixels (at most " + std::to_string(kMaxTimPixels) + " in all)";
         case TimRefusalReason::NoMemory: return "not enough memory for a " + size + " image";
+        case TimRefusalReason::OutsideFrameBuffer:
+            return "not a TIM: a block lies outside or is larger than the 1024 x 512 frame buffer";
+        case TimRefusalReason::LengthOverclaimed:
+            return "not a TIM: a block's length field claims " + value + " bytes, more than its pixels need";
+        case TimRefusalReason::CutShort: return "TIM cut short: its blocks need " + value + " bytes";
     }
     return "refused for an unknown reason";
 }

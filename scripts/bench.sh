@@ -2,10 +2,11 @@
 # The benchmark command: installs what is missing, builds the benchmarks in
 # release mode and runs them: the decoder, the thumbnail call under Wine,
 # tim2png as a whole process, the gdk-pixbuf loader and QImageReader through
-# the Qt plugins. Each step measures its yardstick in the same run as the
-# code it judges and prints its own table of ratios.
+# the Qt plugins, and timscan against cat. Each step measures its yardstick in
+# the same run as the code it judges and prints its own table of ratios.
 #
 # Usage: scripts/bench.sh [Google Benchmark option...]
+#   TIM_BENCH_STEPS="timscan" scripts/bench.sh runs only the steps named.
 #   The options go to the native benchmark, e.g. --benchmark_filter=1024x512
 #   or --benchmark_repetitions=25.
 set -euo pipefail
@@ -184,9 +185,64 @@ run_qt() {
     QT_PLUGIN_PATH="$PWD/build/bench/plugins/qt6" build/bench/benchmarks/qt/qt6/qt6_reader_bench --rows
 }
 
+deps_timscan() {
+    scripts/install-deps.sh cmake ninja-build g++ libpng-dev python3 time
+}
+
+# timscan listing a 512 MiB input, next to `cat FILE > /dev/null` on the same
+# file in the same run, both from the page cache (each file read once before
+# the rounds); rounds alternate which runs first, the table shows medians and
+# timscan's peak resident memory. Inputs: random bytes with a TIM every MiB,
+# and the same bytes as raw Mode 2 Form 1 sectors. Then the TIMs found in
+# 1 GiB of random bytes: the false positives.
+run_timscan() {
+    echo
+    echo "=== build: timscan (preset bench) ==="
+    cmake --preset bench >/dev/null
+    cmake --build --preset bench --target timscan
+    local work=build/bench/timscan rounds=5 timscan=build/bench/tools/timscan/timscan
+    rm -rf "$work" && mkdir -p "$work"
+    scripts/timscan-bench-input.py any 512 "$work/any.bin"
+    scripts/timscan-bench-input.py raw 512 "$work/raw.bin"
+    echo
+    echo "=== timscan listing a 512 MiB file against cat FILE > /dev/null, $rounds interleaved rounds, medians ==="
+    printf '| %-28s | %9s | %9s | %11s | %13s | %5s |\n' input cat timscan "timscan/cat" "peak RSS" TIMs
+    local input r who t0 tims
+    for input in any raw; do
+        local file="$work/$input.bin"
+        cat "$file" >/dev/null
+        tims=$("$timscan" "$file" | grep -c '@' || true)
+        : >"$work/times"
+        for ((r = 0; r < rounds; r++)); do
+            for who in $( ((r % 2)) && echo "cat timscan" || echo "timscan cat"); do
+                t0=$EPOCHREALTIME
+                if [ "$who" = cat ]; then cat "$file" >/dev/null; else "$timscan" "$file" >/dev/null; fi
+                echo "$who $t0 $EPOCHREALTIME" >>"$work/times"
+            done
+        done
+        /usr/bin/time -f '%M' -o "$work/rss" "$timscan" "$file" >/dev/null
+        local c t kib
+        c=$(awk '$1 == "cat" { print ($3 - $2) * 1000 }' "$work/times" | sort -n | awk '{ a[NR] = $1 } END { print a[(NR + 1) / 2] }')
+        t=$(awk '$1 == "timscan" { print ($3 - $2) * 1000 }' "$work/times" | sort -n | awk '{ a[NR] = $1 } END { print a[(NR + 1) / 2] }')
+        kib=$(cat "$work/rss")
+        local name="random + a TIM a MiB"
+        [ "$input" = raw ] && name="raw Mode 2 Form 1 sectors"
+        awk -v n="$name" -v c="$c" -v t="$t" -v k="$kib" -v m="$tims" 'BEGIN {
+            printf "| %-28s | %6.0f ms | %6.0f ms | %11.2f | %9.1f MiB | %5d |\n", n, c, t, t / c, k / 1024, m
+            if (t > 4 * c) print "! target missed: timscan is more than 4 times as slow as cat"
+            if (k > 64 * 1024) print "! target missed: timscan took more than 64 MiB"
+        }'
+    done
+    rm -f "$work/any.bin" "$work/raw.bin"
+    scripts/timscan-bench-input.py random 1024 "$work/random.bin"
+    echo "false positives in 1 GiB of random bytes: $("$timscan" "$work/random.bin" | grep -c '@' || true)"
+    rm -f "$work/random.bin"
+}
+
 # Steps in order. Another platform's benchmark is added as one more
 # deps_NAME/run_NAME pair and its name here.
-steps=(native windows wic tim2png gdkpixbuf qt)
+steps=(native windows wic tim2png gdkpixbuf qt timscan)
+if [ -n "${TIM_BENCH_STEPS:-}" ]; then read -ra steps <<<"$TIM_BENCH_STEPS"; fi
 
 for step in "${steps[@]}"; do "deps_$step"; done
 for step in "${steps[@]}"; do "run_$step" "$@"; done

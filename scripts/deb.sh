@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds every Debian package the tree declares (tim_deb_package in the rooms'
-# CMake lists): tim-thumbnailer_<version>_amd64.deb (tim2png, its thumbnailer
-# entry, manual page and the image/x-tim MIME type) and one package per
-# desktop plug-in. Installs what is missing, builds in build/deb/, writes the
-# packages into OUTDIR and prints their paths, one a line and alone on
-# standard output (the rest goes to standard error), so that callers can take
-# them with mapfile -t debs < <(scripts/deb.sh).
+# CMake lists): tim-tools_<version>_amd64.deb (tim2png and timscan with their
+# manual pages), tim-thumbnailer_<version>_amd64.deb (the thumbnailer entry
+# and the image/x-tim MIME type) and one package per desktop plug-in.
+# Installs what is missing, builds in build/deb/, writes the packages into
+# OUTDIR and prints their paths, one a line and alone on standard output (the
+# rest goes to standard error), so that callers can take them with
+# mapfile -t debs < <(scripts/deb.sh).
 #
 # Usage: scripts/deb.sh [OUTDIR]     (default: dist/ in the source tree)
 set -euo pipefail

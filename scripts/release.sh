@@ -4,7 +4,8 @@
 #   TimThumbnailHandler-<version>-win64.msi   Windows Installer package (wixl)
 #   TimThumbnailHandler-<version>-win64.zip   the programs and the DLLs (each in x64, x86, ARM64), README.txt, LICENSE.txt,
 #                                              THIRD-PARTY-NOTICES.txt
-#   tim-thumbnailer_<version>_amd64.deb       tim2png with its thumbnailer entry, manual page and MIME type
+#   tim-tools_<version>_amd64.deb             tim2png, png2tim and timscan with their manual pages
+#   tim-thumbnailer_<version>_amd64.deb       the thumbnailer entry and the MIME type
 #   gdk-pixbuf-loader-tim_<version>_amd64.deb and the other plug-in packages (scripts/deb.sh)
 #   SHA256SUMS                                 covering every file above
 # Reproducible: two runs from the same commit, in any folders, give the same
@@ -40,7 +41,7 @@ run_windows() {
     local build=$root/build/release
     # The x64 command-line programs beside the setup tool, each a target of
     # its name; a new one is added here, to the MSI and to README.txt.
-    local tools=(timthumb tim2png png2tim)
+    local tools=(timthumb tim2png png2tim timscan)
     echo "=== build: TimThumbnailHandler.dll, TimImageCodec.dll, their x86 and ARM64 builds, TimThumbnailSetup.exe, ${tools[*]/%/.exe} (release) ==="
     # The build maps the source folder's path away (-ffile-prefix-map); the
     # linker takes the PE time stamps from SOURCE_DATE_EPOCH.

@@ -10,8 +10,10 @@ cd "$(dirname "$0")/.."
 
 # The native builds: compilers, GoogleTest, Google Benchmark (the benchmarks
 # are built with the tests so that they keep compiling), libpng (tim2png),
-# and libFuzzer's runtime (libclang-rt-14-dev).
-native="cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev libpng-dev libclang-rt-14-dev"
+# libFuzzer's runtime (libclang-rt-14-dev), and genisoimage (timscan's tests
+# make disc images with it).
+native="cmake ninja-build g++ clang libgtest-dev googletest libbenchmark-dev libpng-dev libclang-rt-14-dev
+    genisoimage"
 # The Windows builds: mingw-w64 for x64 and x86, zlib for mingw (the x64
 # tools' libpng is built on it, below); the release's MSI (wixl) and zip
 # helpers (python3-olefile). Wine itself lives in a root of its own.

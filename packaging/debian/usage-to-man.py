@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Writes a tool's manual page from its own usage text (`tim2png --help`,
-`png2tim --help`), so that the two say the same. The usage text is read as paragraphs: the Usage
-lines, the description, the options (lines that start with --, continued by
-indented lines) and the exit codes.
+"""Writes a tool's manual page from its own usage text (`PROGRAM --help`), so
+that the two say the same. The usage text is read as paragraphs: the Usage
+lines, the description, the options (lines that start with - or --,
+continued by indented lines) and the exit codes.
 
-Usage: usage-to-man.py PROGRAM VERSION OUTPUT.1 [SUMMARY]
-(SUMMARY: the NAME line's text, by default tim2png's)"""
+Usage: usage-to-man.py PROGRAM VERSION OUTPUT.1 SUMMARY
+    SUMMARY: the NAME line's text after "PROGRAM - "."""
 
 import os
 import re
@@ -20,7 +20,7 @@ def roff(text):
     return "\n".join("\\&" + line if line[:1] in (".", "'") else line for line in text.split("\n"))
 
 
-def page(usage, version, name="tim2png", summary="convert PlayStation TIM images to PNG"):
+def page(usage, version, name, summary):
     paragraphs = [p for p in usage.strip("\n").split("\n\n")]
     synopsis = paragraphs[0].split("\n")
     if not synopsis[0].startswith("Usage: "):
@@ -37,7 +37,7 @@ def page(usage, version, name="tim2png", summary="convert PlayStation TIM images
 
     description, options, status = [], [], []
     for paragraph in paragraphs[1:]:
-        if paragraph.startswith("--"):
+        if paragraph.startswith("-"):
             options.append(paragraph)
         elif paragraph.startswith("Exit codes:"):
             status.append(paragraph[len("Exit codes:"):].strip())
@@ -49,10 +49,11 @@ def page(usage, version, name="tim2png", summary="convert PlayStation TIM images
     out.append(".SH OPTIONS")
     for paragraph in options:
         # An option starts at column 0; its text continues on indented lines.
-        for entry in re.split(r"\n(?=--)", paragraph):
-            head, text = re.match(r"(--\S+(?: [A-Z]+(?:\.[a-z]+)?)?)\s+(.*)", entry, re.S).groups()
-            name, _, value = head.partition(" ")
-            out += [".TP", f".B {roff(name)}" + (f" \\fI{value}\\fR" if value else ""), roff(" ".join(text.split()))]
+        for entry in re.split(r"\n(?=-)", paragraph):
+            head, text = re.match(r"(--?\S+(?: [A-Z]+(?:\.[a-z]+)?)?)\s+(.*)", entry, re.S).groups()
+            option, _, value = head.partition(" ")
+            out += [".TP", f".B {roff(option)}" + (f" \\fI{value}\\fR" if value else ""),
+                    roff(" ".join(text.split()))]
     out += [".TP", ".B \\-\\-help", "print this usage and exit",
             ".TP", ".B \\-\\-version", "print the version and exit"]
     if status:
@@ -61,13 +62,12 @@ def page(usage, version, name="tim2png", summary="convert PlayStation TIM images
 
 
 def main():
-    if len(sys.argv) not in (4, 5):
+    if len(sys.argv) != 5:
         raise SystemExit(__doc__)
     usage = subprocess.run([sys.argv[1], "--help"], check=True, capture_output=True, text=True).stdout
     name = os.path.basename(sys.argv[1])
-    summary = sys.argv[4] if len(sys.argv) == 5 else "convert PlayStation TIM images to PNG"
     with open(sys.argv[3], "w", encoding="utf-8") as f:
-        f.write(page(usage, sys.argv[2], name, summary))
+        f.write(page(usage, sys.argv[2], name, sys.argv[4]))
 
 
 if __name__ == "__main__":

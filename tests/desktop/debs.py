@@ -38,8 +38,21 @@ def purge(packages):
         subprocess.run(DPKG + ["--purge"] + list(packages), check=True, env=ENV, stdout=subprocess.DEVNULL)
 
 
+def with_dependencies(debs):
+    """The packages and those of this project they depend on: tim-thumbnailer
+    needs tim-tools, built beside it."""
+    debs = list(debs)
+    for deb in list(debs):
+        if package_name(deb) == "tim-thumbnailer":
+            folder = os.path.dirname(os.path.abspath(deb))
+            tools = [os.path.join(folder, f) for f in sorted(os.listdir(folder)) if f.startswith("tim-tools_")]
+            debs += [t for t in tools[-1:] if t not in debs]
+    return debs
+
+
 @contextlib.contextmanager
 def installed(debs):
+    debs = with_dependencies(debs)
     names = [package_name(d) for d in debs]
     before = [n for n in names if is_installed(n)]
     install(debs)

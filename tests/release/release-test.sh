@@ -243,6 +243,15 @@ for tim in samples/*.tim; do
 done
 check "the installed tim2png.exe and png2tim.exe give every sample ($converted) back byte for byte" \
     test "$wrong" = 0 -a "$converted" -gt 0
+# timscan as installed: every drawn sample found in one file that packs them.
+packed=$work/converted/packed.bin drawn=0
+: >"$packed"
+for tim in samples/*.tim; do
+    case $(basename "$tim") in refused-*) continue ;; esac
+    head -c 333 /dev/urandom >>"$packed" && cat "$tim" >>"$packed" && drawn=$((drawn + 1))
+done
+found=$("$wine" "$machine_dir/timscan.exe" --json "$packed" 2>>"$work/converters.log" | grep -c '"offset"')
+check "the installed timscan.exe finds every sample packed in one file ($found of $drawn)" test "$found" = "$drawn"
 # Wine's msiexec finds a product installed for all users only when told ALLUSERS=1.
 check "per-machine removal succeeds" msiexec /x "$msi" ALLUSERS=1 /qn
 export_registry after-machine

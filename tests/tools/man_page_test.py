@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
 """A tool's manual page says what its usage text says: every Usage line,
-sentence, option and exit code of `tim2png --help` (or png2tim's) is in the
-rendered page (man -l, as lintian and users read it), and man renders it
-without a warning.
+sentence, option and exit code of `PROGRAM --help` is in the rendered page
+(man -l, as lintian and users read it), and man renders it without a warning.
 
-Usage: man_page_test.py PROGRAM MANPAGE.1.gz [NAME LINE]"""
+Usage: man_page_test.py PROGRAM MANPAGE.1.gz SUMMARY"""
 
 import os
 import re
@@ -12,8 +11,7 @@ import subprocess
 import sys
 import unittest
 
-TIM2PNG, PAGE = sys.argv[1:3] if len(sys.argv) in (3, 4) else (None, None)
-NAME_LINE = sys.argv[3] if len(sys.argv) == 4 else "tim2png - convert PlayStation TIM images to PNG"
+PROGRAM, PAGE, SUMMARY = sys.argv[1:4] if len(sys.argv) == 4 else (None, None, None)
 
 
 def words(text):
@@ -26,7 +24,7 @@ def words(text):
 class ManPage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.usage = subprocess.run([TIM2PNG, "--help"], check=True, capture_output=True, text=True).stdout
+        cls.usage = subprocess.run([PROGRAM, "--help"], check=True, capture_output=True, text=True).stdout
         env = dict(os.environ, MANWIDTH="10000", LC_ALL="C.UTF-8", MAN_KEEP_FORMATTING="")
         # --warnings: groff's complaints on stderr, which lintian also reports.
         shown = subprocess.run(["man", "--warnings", "-l", PAGE], env=env, capture_output=True, text=True)
@@ -36,16 +34,16 @@ class ManPage(unittest.TestCase):
     def test_renders_cleanly(self):
         self.assertEqual(self.returncode, 0)
         self.assertEqual(self.warnings, "")
-        self.assertIn(NAME_LINE, self.page)
+        self.assertIn(os.path.basename(PROGRAM) + " - " + SUMMARY, self.page)
 
     def test_every_part_of_the_usage_text_is_in_the_page(self):
         paragraphs = self.usage.strip().split("\n\n")
         pieces = [line.replace("Usage:", "").strip() for line in paragraphs[0].split("\n")]
         for paragraph in paragraphs[1:]:
-            if paragraph.startswith("--"):
+            if paragraph.startswith("-"):
                 # Each option and its text (the page sets them apart).
-                for entry in re.split(r"\n(?=--)", paragraph):
-                    head, text = re.match(r"(--\S+(?: [A-Z]+(?:\.[a-z]+)?)?)\s+(.*)", entry, re.S).groups()
+                for entry in re.split(r"\n(?=-)", paragraph):
+                    head, text = re.match(r"(--?\S+(?: [A-Z]+(?:\.[a-z]+)?)?)\s+(.*)", entry, re.S).groups()
                     pieces += [head, words(text)]
             else:
                 pieces.append(words(paragraph.replace("Exit codes:", "")))

@@ -10,6 +10,7 @@
 #include "TimFormat.h"
 #include "TimReader.h"
 #include "TimChunk.h"
+#include "TimPng.h"
 #include "TimSummary.h"
 
 #include <algorithm>
@@ -254,34 +255,6 @@ Outcome ReadWholeTim(const std::string& path, uint64_t imageEnd, const TimImageI
     return {};
 }
 
-// A 4-bit or 8-bit image as an indexed PNG: its own indices, and the palette
-// the decoder draws them with.
-std::string WriteIndexedPng(const std::string& output, const TimImageInfo& info, const std::vector<uint8_t>& chunk) {
-    uint32_t palette[256];
-    PngPicture picture;
-    picture.width = info.width;
-    picture.height = info.height;
-    picture.paletteSize = TimDrawnPalette(info, palette);
-    picture.palette = palette;
-    std::vector<uint8_t> indices(size_t(info.width) * info.height);
-    const size_t stride = size_t(info.rawWidth) * 2;
-    for (size_t y = 0; y < info.height; ++y) {
-        const uint8_t* row = info.pixelData + y * stride;
-        uint8_t* out = indices.data() + y * info.width;
-        if (info.format == TimPixelFormat::Indexed8) {
-            std::copy(row, row + info.width, out);
-            continue;
-        }
-        // The left pixel of each pair sits in the low nibble.
-        for (size_t x = 0; x < info.width; x += 2) {
-            out[x] = row[x / 2] & 15;
-            out[x + 1] = row[x / 2] >> 4;
-        }
-    }
-    picture.indices = indices.data();
-    return WritePng(output, picture, chunk);
-}
-
 // The line said for a converted file.
 std::string Done(const Options& options, const std::string& input, const std::string& output,
                  const TimImageInfo& info, PixelSize size) {
@@ -344,21 +317,17 @@ Outcome ConvertFile(const Options& options, const std::string& input, const std:
             chunk = MakeTimChunk(whole.tim, whole.info);
         }
     }
-    const bool indexed = info.format == TimPixelFormat::Indexed4 || info.format == TimPixelFormat::Indexed8;
-    if (!options.size && indexed) {
-        std::string error;
-        try {
-            error = WriteIndexedPng(output, info, chunk);
-        } catch (const std::bad_alloc&) {
-            return Fail(kExitOtherFailure,
-                        input + ": " + TimRefusalText({TimRefusalReason::NoMemory, info.width, info.height}));
-        }
+    if (!options.size) {
+        bool noMemory = false;
+        const std::string error = WriteTimPng(output, info, chunk, noMemory);
+        if (noMemory) return Fail(kExitOtherFailure, input + ": " + error);
         if (!error.empty()) return Fail(kExitOutputUnwritable, "tim2png: cannot write " + output + ": " + error);
         return {kExitOk, Done(options, input, output, info, {info.width, info.height}) + note};
     }
 
-    // The handler's road: decode bottom-up, premultiply; then shrink (on
-    // premultiplied pixels) and back to straight alpha, top-down, for the PNG.
+    // A thumbnail: the handler's road, decoded bottom-up and premultiplied,
+    // then shrunk (on premultiplied pixels) and back to straight alpha,
+    // top-down, as an RGBA PNG.
     PixelSize size{info.width, info.height};
     std::vector<uint32_t> pixels, straight;
     try {
@@ -367,12 +336,10 @@ Outcome ConvertFile(const Options& options, const std::string& input, const std:
         reader.reset();
         info.clutData = info.pixelData = nullptr;  // they pointed into the reader
         PremultiplyPixels(pixels.data(), pixels.size());
-        if (options.size) {
-            const PixelSize fitted = FitInBox(size, options.size);
-            if (fitted.width != size.width || fitted.height != size.height) {
-                pixels = ShrinkPremultiplied(pixels.data(), size, fitted);
-                size = fitted;
-            }
+        const PixelSize fitted = FitInBox(size, options.size);
+        if (fitted.width != size.width || fitted.height != size.height) {
+            pixels = ShrinkPremultiplied(pixels.data(), size, fitted);
+            size = fitted;
         }
         straight.resize(pixels.size());
     } catch (const std::bad_alloc&) {
@@ -386,9 +353,9 @@ Outcome ConvertFile(const Options& options, const std::string& input, const std:
     picture.width = size.width;
     picture.height = size.height;
     picture.bgra = straight.data();
-    const std::string error = WritePng(output, picture, chunk);
+    const std::string error = WritePng(output, picture, {});
     if (!error.empty()) return Fail(kExitOutputUnwritable, "tim2png: cannot write " + output + ": " + error);
-    return {kExitOk, Done(options, input, output, info, size) + note};
+    return {kExitOk, Done(options, input, output, info, size)};
 }
 
 // The output folder of -o, made (with its parents) if missing.

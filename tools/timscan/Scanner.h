@@ -1,0 +1,68 @@
+#pragma once
+// The search: the byte streams of an input (a whole file, or the user data of
+// a raw image's runs of sectors of one kind), each read through one bounded
+// window and searched for TIMs by the decoder's rule for TIMs inside other
+// data. Memory stays the window's, whatever the input's size.
+#include "Iso9660.h"
+#include "PortableFile.h"
+#include "TimFormat.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct FoundTim {
+    uint64_t offset = 0;  // in the file, of the TIM's first byte
+    uint64_t bytes = 0;   // header, CLUT block and image block
+    bool hasSector = false;
+    int64_t sector = 0;   // LBA (or sector index) where it starts
+    const cd::IsoFile* isoFile = nullptr;
+    uint64_t pathOffset = 0;  // in isoFile
+    TimImageInfo info{};      // FindEmbeddedTimRefusal's record; its pointers into `data`
+    const uint8_t* data = nullptr;  // the TIM's bytes, while the callback runs
+};
+
+class ScanEvents {
+public:
+    virtual ~ScanEvents() = default;
+    virtual void Found(const FoundTim& tim) = 0;
+    virtual void Note(const std::string& line) = 0;  // something read over, one line
+    virtual void Progress(uint64_t fileOffset) = 0;
+};
+
+// What a part of a file holds.
+enum class RegionLayout {
+    Bytes,   // searched byte by byte (any file, a cooked image, a MODE1/2048 track)
+    Raw,     // 2352-byte sectors: the user data of each, per its kind
+};
+
+struct Region {
+    uint64_t begin = 0, end = 0;  // in the file
+    RegionLayout layout = RegionLayout::Bytes;
+    bool disc = false;  // a disc track: sectors are reported even without a file system
+};
+
+// True when the file starts like a raw CD image (a sync pattern at the start
+// of its first sectors).
+bool LooksLikeRawImage(InputFile& file);
+
+class Scanner {
+public:
+    Scanner();
+    ~Scanner();
+    Scanner(const Scanner&) = delete;
+    Scanner& operator=(const Scanner&) = delete;
+
+    // Searches `region` of `file`; false on a read error (said in `error`).
+    bool Scan(InputFile& file, const Region& region, ScanEvents& events, std::string& error);
+
+private:
+    struct Stream;
+    bool ScanBytes(InputFile& file, const Region& region, const cd::IsoVolume* iso, ScanEvents& events,
+                   std::string& error);
+    bool ScanRaw(InputFile& file, const Region& region, const cd::IsoVolume* iso, ScanEvents& events,
+                 std::string& error);
+    std::unique_ptr<Stream> stream_;
+    std::vector<uint8_t> raw_;  // raw sectors as read
+};
