@@ -654,3 +654,17 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) { return std::vect
 #endif
 
 void WriteLine(Stream stream, const std::string& utf8) { WriteText(stream, utf8 + "\n"); }
+
+bool AnswerHelpOrVersion(const std::vector<std::string>& args, const std::string& name, const char* usage,
+                         const char* version) {
+    if (args.size() != 2) return false;
+    if (args[1] == "--help" || args[1] == "-h") {
+        WriteLine(Stream::Out, usage);
+        return true;
+    }
+    if (args[1] == "--version") {
+        WriteLine(Stream::Out, name + " " + version);
+        return true;
+    }
+    return false;
+}

@@ -91,3 +91,7 @@ void WriteText(Stream stream, const std::string& utf8);
 // The arguments in UTF-8: on Windows from the wide command line (argv there
 // is in the ANSI code page, which loses most names); elsewhere argv itself.
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
+// "--help" (or "-h") and "--version" as a tool's only argument, answered
+// alike by every tool on standard output: true when `args` asked.
+bool AnswerHelpOrVersion(const std::vector<std::string>& args, const std::string& name, const char* usage,
+                         const char* version);

@@ -192,14 +192,7 @@ Outcome Convert(const Options& options) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args = Utf8Arguments(argc, argv);
-    if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
-        WriteLine(Stream::Out, kUsage);
-        return kExitOk;
-    }
-    if (args.size() == 2 && args[1] == "--version") {
-        WriteLine(Stream::Out, "png2tim " TIM_VERSION);
-        return kExitOk;
-    }
+    if (AnswerHelpOrVersion(args, "png2tim", kUsage, TIM_VERSION)) return kExitOk;
     Options options;
     std::string error;
     if (!ParseArguments(args, options, error)) {
