@@ -82,7 +82,9 @@ std::string LayoutDifferences(const TimImageInfo& now, uint64_t nowBytes, const 
     std::string differences;
     const auto differ = [&](const std::string& field, const std::string& a, const std::string& b) {
         if (a == b) return;
-        differences += (differences.empty() ? "" : "; ") + field + " " + a + ", not " + b;
+        if (!differences.empty()) differences += "; ";
+        differences += field;
+        differences += " " + a + ", not " + b;
     };
     differ("format", std::to_string(TimBitsPerPixel(now.format)) + "-bit",
            std::to_string(TimBitsPerPixel(was.format)) + "-bit");
@@ -99,8 +101,12 @@ std::string SectorRanges(const std::vector<int64_t>& sectors) {
     for (size_t i = 0; i < sectors.size();) {
         size_t j = i;
         while (j + 1 < sectors.size() && sectors[j + 1] == sectors[j] + 1) ++j;
-        text += (text.empty() ? "" : ", ") + std::to_string(sectors[i]);
-        if (j > i) text += "-" + std::to_string(sectors[j]);
+        if (!text.empty()) text += ", ";
+        text += std::to_string(sectors[i]);
+        if (j > i) {
+            text += '-';
+            text += std::to_string(sectors[j]);
+        }
         i = j + 1;
     }
     return text;
@@ -253,7 +259,8 @@ Outcome Replace(const std::string& image, uint64_t offset, const std::string& ne
         line += std::string(numbers.size() == 1 ? " in sector " : " in sectors ") + SectorRanges(numbers) + " (" +
                 std::to_string(numbers.size()) + (numbers.size() == 1 ? " sector" : " sectors");
         if (edcEcc) line += ", EDC/ECC recomputed";
-        if (edcOnly) line += ", EDC recomputed" + (edcZero ? " in " + std::to_string(edcOnly) : std::string());
+        if (edcOnly) line += ", EDC recomputed";
+        if (edcOnly && edcZero) line += " in " + std::to_string(edcOnly);
         if (edcZero) line += edcOnly ? ", zero EDC left in " + std::to_string(edcZero) : ", zero EDC left zero";
         line += ")";
     }
