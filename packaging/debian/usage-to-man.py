@@ -50,7 +50,7 @@ def page(usage, version, name, summary):
     for paragraph in options:
         # An option starts at column 0; its text continues on indented lines.
         for entry in re.split(r"\n(?=-)", paragraph):
-            head, text = re.match(r"(--?\S+(?: [A-Z]+(?:\.[a-z]+)?)?)\s+(.*)", entry, re.S).groups()
+            head, text = re.match(r"(--?\S+(?: [A-Z]+(?:\.[a-z]+)?)*)\s+(.*)", entry, re.S).groups()
             option, _, value = head.partition(" ")
             out += [".TP", f".B {roff(option)}" + (f" \\fI{value}\\fR" if value else ""),
                     roff(" ".join(text.split()))]

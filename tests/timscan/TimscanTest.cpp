@@ -3,6 +3,8 @@
 // Form 2 and audio among them, and through CUE sheets; the limits of each.
 #include "CdSector.h"
 #include "DiscBuilder.h"
+#include "PngInput.h"
+#include "PngOutput.h"
 #include "SampleTims.h"
 #include "TimBuilder.h"
 #include "TimFormat.h"
@@ -16,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <random>
 #include <regex>
 #include <set>
@@ -460,4 +463,163 @@ TEST(Timscan, ArgumentsAndOutputs) {
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(ReadBytes(dir / "x" / "y" / "a.bin@333.tim"), tim);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "x" / "y"), fs::directory_iterator()), 1);
+}
+
+namespace {
+
+// Random user data with `tim` at user byte `at`, as raw sectors of `kind`
+// from LBA 20, or as a plain file; and the TIM's offset there, reckoned here.
+Bytes ImageWith(std::optional<cd::SectorKind> kind, const Bytes& tim, size_t at, uint64_t& offset) {
+    const size_t userSize = kind == cd::SectorKind::Mode2Form2 ? cd::kForm2UserSize : cd::kDataSectorSize;
+    Bytes user = timtest::Noise(5 * userSize, uint32_t(at));
+    std::copy(tim.begin(), tim.end(), user.begin() + std::ptrdiff_t(at));
+    offset = kind ? disctest::RawOffset(at / userSize, *kind, at % userSize) : at;
+    if (!kind) return user;
+    Bytes raw;
+    disctest::AppendSectors(raw, *kind, 20, user);
+    return raw;
+}
+
+RunResult Replace(uint64_t offset, const fs::path& tim, const fs::path& image) {
+    return Timscan("--replace " + std::to_string(offset) + " " + tim.string() + " " + image.string());
+}
+
+}  // namespace
+
+// A TIM put back in a plain file and through the user data of the three
+// Form 1, Mode 1 or Form 2 sectors it spans: the image is what the test
+// reckons (the new bytes, each changed sector's checks made by the disc
+// room, every other byte as it was: unchanged sectors with placeholder
+// checks, a zero Form 2 EDC), and putting it back again writes nothing.
+TEST(TimscanReplace, WritesTheTimThroughTheSectorsItSpans) {
+    const fs::path dir = Folder("replace");
+    const Bytes old = timtest::MakeTim(2, std::nullopt, timtest::Block(64, 24, timtest::Noise(3072, 21)));
+    Bytes pixels = old, firstAndLast = old;
+    for (size_t i = 20; i < old.size(); ++i) pixels[i] ^= 0xA5;
+    firstAndLast[30] ^= 1;
+    firstAndLast.back() ^= 1;
+    using K = cd::SectorKind;
+    const struct {
+        std::optional<K> kind;
+        size_t at;  // in the user data
+        const Bytes& now;
+        int checks;  // -1 as made; else every sector's check bytes set to it
+        std::string summary;
+    } cases[] = {
+        {std::nullopt, 5001, pixels, -1, "replaced 3092 bytes (3072 changed)\n"},
+        {K::Mode2Form1, 4048, pixels, -1, "replaced 3092 bytes (3072 changed) in sectors 21-23 (3 sectors, EDC/ECC recomputed)\n"},
+        {K::Mode2Form1, 4048, firstAndLast, 2, "replaced 3092 bytes (2 changed) in sectors 21, 23 (2 sectors, EDC/ECC recomputed)\n"},
+        {K::Mode1, 4048, pixels, -1, "replaced 3092 bytes (3072 changed) in sectors 21-23 (3 sectors, EDC/ECC recomputed)\n"},
+        {K::Mode2Form2, 4624, pixels, -1, "replaced 3092 bytes (3072 changed) in sectors 21-23 (3 sectors, EDC recomputed)\n"},
+        {K::Mode2Form2, 4624, pixels, 0, "replaced 3092 bytes (3072 changed) in sectors 21-23 (3 sectors, zero EDC left zero)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.summary + (c.kind ? cd::SectorKindName(*c.kind) : "plain"));
+        uint64_t offset = 0;
+        Bytes image = ImageWith(c.kind, old, c.at, offset);
+        const size_t checksAt = c.kind == K::Mode1 ? 2064 : c.kind == K::Mode2Form1 ? 2072 : 2348;
+        for (size_t s = 0; c.kind && c.checks >= 0 && s < image.size() / cd::kRawSectorSize; ++s)
+            std::fill(image.begin() + std::ptrdiff_t(s * cd::kRawSectorSize + checksAt),
+                      image.begin() + std::ptrdiff_t((s + 1) * cd::kRawSectorSize), uint8_t(c.checks));
+        Bytes expected = image;
+        std::set<size_t> changed;
+        const size_t userSize = c.kind == K::Mode2Form2 ? cd::kForm2UserSize : cd::kDataSectorSize;
+        for (size_t i = 0; i < old.size(); ++i) {
+            const size_t u = c.at + i;
+            const uint64_t at = c.kind ? disctest::RawOffset(u / userSize, *c.kind, u % userSize) : u;
+            ASSERT_EQ(expected[at], old[i]);
+            expected[at] = c.now[i];
+            if (old[i] != c.now[i] && c.kind) changed.insert(size_t(at / cd::kRawSectorSize));
+        }
+        for (const size_t s : changed) cd::UpdateSectorChecks(expected.data() + s * cd::kRawSectorSize);
+        WriteBytes(dir / "image.bin", image);
+        WriteBytes(dir / "new.tim", c.now);
+
+        const RunResult run = Replace(offset, dir / "new.tim", dir / "image.bin");
+        EXPECT_EQ(run.code, 0) << run.err;
+        EXPECT_EQ(run.out, (dir / "image.bin").string() + "@" + std::to_string(offset) + ": " + c.summary);
+        const Bytes after = ReadBytes(dir / "image.bin");
+        EXPECT_TRUE(after == expected) << "not the bytes reckoned";
+        for (const size_t s : changed) EXPECT_TRUE(cd::SectorChecksMatch(after.data() + s * cd::kRawSectorSize)) << s;
+        EXPECT_NE(Replace(offset, dir / "new.tim", dir / "image.bin").out.find("own bytes; nothing written"),
+                  std::string::npos);
+    }
+}
+
+// Each refusal says why, naming the fields of the layout that differ, and
+// leaves the image as it was.
+TEST(TimscanReplace, RefusalsLeaveTheImageUntouched) {
+    const fs::path dir = Folder("replace-refused");
+    using timtest::Block;
+    const Bytes clut = timtest::Noise(32, 1);
+    uint64_t offset = 0;
+    const Bytes image = ImageWith(cd::SectorKind::Mode2Form1, timtest::MakeTim(0, Block(16, 1, clut), Block(8, 16)),
+                                  1948, offset);  // 4-bit, 32 x 16, 320 bytes across sectors 20 and 21
+    const Bytes fits = timtest::MakeTim(0, Block(16, 1, clut), Block(8, 16, Bytes(256, 9)));
+    fs::create_directories(dir / "folder");
+    const struct {
+        Bytes now;  // new.tim
+        uint64_t offset;
+        std::string tim;  // instead of new.tim
+        int code;
+        std::string message;
+    } cases[] = {
+        {timtest::MakeTim(1, Block(256, 1, timtest::Noise(512, 2)), Block(8, 16)), offset, "", 1,
+         "new.tim has another layout: format 8-bit, not 4-bit; width 16, not 32; CLUT size 256 x 1, not 16 x 1; "
+         "length 800 bytes, not 320 bytes"},
+        {timtest::MakeTim(0, Block(16, 1, clut), Block(16, 8)), offset, "", 1, "layout: width 64, not 32; height 8, not 16\n"},
+        {timtest::MakeTim(0, Block(16, 1, clut), Block(8, 15)), offset, "", 1, "layout: height 15, not 16; length 304"},
+        {timtest::MakeTim(0, Block(16, 2, timtest::Noise(64, 4)), Block(8, 16)), offset, "", 1,
+         "layout: CLUT size 16 x 2, not 16 x 1; length 352"},
+        {timtest::MakeTim(0, Block(16, 1, clut), Block(8, 16, Bytes(258, 9), 270)), offset, "", 1,
+         "layout: length 322 bytes, not 320 bytes\n"},
+        {fits, offset - 1, "", 1, "@" + std::to_string(offset - 1) + ": not replaced: no TIM starts there"},
+        {fits, offset + 200, "", 1,
+         "inside the TIM at " + (dir / "image.bin").string() + "@" + std::to_string(offset) + " (320 bytes)"},
+        {timtest::Noise(320, 3), offset, "", 1, "new.tim is refused: not a TIM file"},
+        {timtest::MakeTim(0, Block(16, 1, clut, std::nullopt, 1024), Block(8, 16)), offset, "", 1,
+         "new.tim is refused: not a TIM: a block lies outside"},
+        {fits, offset, "missing.tim", 3, "missing.tim: file not found"},
+        {fits, offset, "folder", 7, "folder: is a folder, not a file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        WriteBytes(dir / "image.bin", image);
+        WriteBytes(dir / "new.tim", c.now);
+        const RunResult run = Replace(c.offset, dir / (c.tim.empty() ? "new.tim" : c.tim), dir / "image.bin");
+        EXPECT_EQ(run.code, c.code) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_TRUE(ReadBytes(dir / "image.bin") == image) << "the image changed";
+    }
+}
+
+// The translator's road on a disc: the TIM and its picture out, one palette
+// colour edited by a program that drops the TIM chunk, png2tim like the TIM
+// taken out, put back, taken out again: the edited TIM.
+TEST(TimscanReplace, RoundTripThroughPng2Tim) {
+    const fs::path dir = Folder("replace-round");
+    Bytes clut = timtest::Noise(32, 6);
+    for (size_t i = 1; i < clut.size(); i += 2) clut[i] &= 0x7F;  // no STP: every colour opaque
+    const Bytes old = timtest::MakeTim(0, timtest::Block(16, 1, clut), timtest::Block(8, 16, timtest::Noise(256, 5)));
+    uint64_t offset = 0;
+    WriteBytes(dir / "disc.bin", ImageWith(cd::SectorKind::Mode2Form1, old, 1948, offset));
+    const fs::path out = dir / "out" / ("disc.bin@" + std::to_string(offset));
+    ASSERT_EQ(Timscan("--png -o " + (dir / "out").string() + " " + (dir / "disc.bin").string()).code, 0);
+    PngInput png;
+    std::string why;
+    ASSERT_EQ(ReadPngFile(out.string() + ".png", png, why), PngReadResult::Read) << why;
+    png.palette[1] = 0xFFFF0000u;  // opaque red
+    PngPicture edited{png.width, png.height, nullptr, png.indices.data(), png.palette.data(), 16};
+    ASSERT_EQ(WritePng((dir / "edited.png").string(), edited, {}), "");
+    ASSERT_EQ(std::system((std::string(PNG2TIM_PATH) + " --like " + out.string() + ".tim " + (dir / "edited.png").string() +
+                           " " + (dir / "edited.tim").string() + " >/dev/null").c_str()), 0);
+    Bytes want = old;
+    want[22] = 0x1F;  // CLUT entry 1, after the file and CLUT headers: red
+    want[23] = 0x00;
+    ASSERT_EQ(ReadBytes(dir / "edited.tim"), want);
+
+    const RunResult run = Replace(offset, dir / "edited.tim", dir / "disc.bin");
+    EXPECT_EQ(run.code, 0) << run.err;
+    ASSERT_EQ(Timscan("-o " + (dir / "again").string() + " " + (dir / "disc.bin").string()).code, 0);
+    EXPECT_EQ(ReadBytes(dir / "again" / out.filename().concat(".tim")), want);
 }

@@ -43,7 +43,7 @@ class ManPage(unittest.TestCase):
             if paragraph.startswith("-"):
                 # Each option and its text (the page sets them apart).
                 for entry in re.split(r"\n(?=-)", paragraph):
-                    head, text = re.match(r"(--?\S+(?: [A-Z]+(?:\.[a-z]+)?)?)\s+(.*)", entry, re.S).groups()
+                    head, text = re.match(r"(--?\S+(?: [A-Z]+(?:\.[a-z]+)?)*)\s+(.*)", entry, re.S).groups()
                     pieces += [head, words(text)]
             else:
                 pieces.append(words(paragraph.replace("Exit codes:", "")))

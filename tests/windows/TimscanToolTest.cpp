@@ -81,3 +81,30 @@ TEST(TimscanTool, RawImageThroughItsCueSheet) {
     DeleteFileW((pictures + L"\\disc one.bin@" + std::to_wstring(offset) + L".tim").c_str());
     RemoveDirectoryW(pictures.c_str());
 }
+
+// --replace on a raw image under a name with a space: the TIM's user bytes
+// and the changed sectors' checks written in place, every other byte kept.
+TEST(TimscanTool, ReplacesATimInARawImage) {
+    TempDir dir;
+    const timtest::Bytes old = timtest::MakeTim(2, std::nullopt, timtest::Block(64, 40, timtest::Noise(5120, 1)));
+    timtest::Bytes now = old;
+    for (size_t i = 20; i < now.size(); i += 7) now[i] ^= 0x5A;
+    timtest::Bytes user = timtest::Noise(5 * 2048, 2);
+    std::copy(old.begin(), old.end(), user.begin() + 2048 + 1500);
+    timtest::Bytes raw;
+    disctest::AppendSectors(raw, cd::SectorKind::Mode2Form1, 0, user);
+    // Expected: the new bytes in the user data of sectors 1-4, their checks made again.
+    std::copy(now.begin(), now.end(), user.begin() + 2048 + 1500);
+    timtest::Bytes expected;
+    disctest::AppendSectors(expected, cd::SectorKind::Mode2Form1, 0, user);
+    const std::wstring bin = dir.Write(L"disc one.bin", raw);
+    const std::wstring tim = dir.Write(L"new.tim", now);
+    const uint64_t offset = disctest::RawOffset(1, cd::SectorKind::Mode2Form1, 1500);
+
+    const RunResult run = RunProgram(kTimscan, {L"--replace", std::to_wstring(offset), tim, bin});
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_TRUE(Contains(run.output, "disc one.bin@" + std::to_string(offset) + ": replaced 5140 bytes (") &&
+                Contains(run.output, " changed) in sectors 1-4 (4 sectors, EDC/ECC recomputed)"))
+        << run.output;
+    EXPECT_TRUE(ReadAll(bin) == expected);
+}

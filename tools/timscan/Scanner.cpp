@@ -18,6 +18,36 @@ constexpr size_t kRawSectorsPerRead = 64;
 
 }  // namespace
 
+uint64_t StreamMap::FileOffset(uint64_t position) const {
+    if (!raw) return fileStart + position;
+    return fileStart + position / userSize * cd::kRawSectorSize + userOffset + position % userSize;
+}
+
+int64_t StreamMap::Sector(uint64_t position) const {
+    return firstSector + int64_t(position / (raw ? userSize : cd::kDataSectorSize));
+}
+
+std::vector<StreamMap::Piece> StreamMap::Pieces(uint64_t position, uint64_t count) const {
+    std::vector<Piece> pieces;
+    const uint64_t unit = raw ? userSize : cd::kDataSectorSize;
+    for (uint64_t end = position + count; position < end;) {
+        Piece piece;
+        piece.position = position;
+        piece.fileOffset = FileOffset(position);
+        piece.sector = Sector(position);
+        uint64_t size = end - position;
+        if (raw || sectors) size = std::min(size, unit - position % unit);
+        piece.size = uint32_t(std::min<uint64_t>(size, UINT32_MAX));
+        if (raw) {
+            piece.withinSector = uint32_t(position % unit);
+            piece.sectorOffset = piece.fileOffset - userOffset - piece.withinSector;
+        }
+        pieces.push_back(piece);
+        position += piece.size;
+    }
+    return pieces;
+}
+
 // One byte stream: a whole region, or one run of raw sectors of a kind, and
 // how its positions map back to the file and the disc.
 struct Scanner::Stream {
@@ -25,11 +55,7 @@ struct Scanner::Stream {
     size_t fill = 0, searchAt = 0;
     uint64_t base = 0;  // the stream position of buffer[0]
 
-    uint64_t fileStart = 0;  // file offset of position 0 (Bytes), or of the run's first sector (Raw)
-    bool raw = false;
-    uint32_t userOffset = 0, userSize = 0;  // Raw: the run's sectors
-    bool sectors = false;
-    int64_t firstSector = 0;
+    StreamMap map;
     const cd::IsoVolume* iso = nullptr;  // when positions are data addresses
     std::string endName;  // what ends the stream, for a TIM cut short
     ScanEvents* events = nullptr;
@@ -52,18 +78,14 @@ struct Scanner::Stream {
     }
 
     void Map(uint64_t position, FoundTim& tim) const {
-        uint64_t address = position;
-        if (raw) {
-            const uint64_t index = position / userSize, within = position % userSize;
-            tim.offset = fileStart + index * cd::kRawSectorSize + userOffset + within;
-            tim.sector = firstSector + int64_t(index);
-            address = uint64_t(tim.sector) * cd::kDataSectorSize + within;
-        } else {
-            tim.offset = fileStart + position;
-            tim.sector = firstSector + int64_t(position / cd::kDataSectorSize);
-        }
-        tim.hasSector = sectors;
-        if (iso && tim.sector >= 0 && (!raw || userSize == cd::kDataSectorSize)) {
+        tim.map = map;
+        tim.position = position;
+        tim.offset = map.FileOffset(position);
+        tim.sector = map.Sector(position);
+        tim.hasSector = map.sectors;
+        const uint64_t address =
+            map.raw ? uint64_t(tim.sector) * cd::kDataSectorSize + position % map.userSize : position;
+        if (iso && tim.sector >= 0 && (!map.raw || map.userSize == cd::kDataSectorSize)) {
             tim.isoFile = iso->FileAt(address);
             if (tim.isoFile) tim.pathOffset = address - uint64_t(tim.isoFile->extent) * cd::kDataSectorSize;
         }
@@ -143,7 +165,7 @@ bool Scanner::Scan(InputFile& file, const Region& region, ScanEvents& events, st
                 return true;
             },
             uint64_t(lba0) + size / cd::kRawSectorSize);
-        stream_->firstSector = lba0;
+        stream_->map.firstSector = lba0;
     } else {
         iso = cd::ReadIsoVolume(
             [&](uint32_t lba, uint8_t* out) {
@@ -164,10 +186,10 @@ bool Scanner::ScanBytes(InputFile& file, const Region& region, const cd::IsoVolu
                         ScanEvents& events, std::string& error) {
     Stream& s = *stream_;
     s.Begin();
-    s.fileStart = region.begin;
-    s.raw = false;
-    s.sectors = region.disc || iso;
-    s.firstSector = 0;
+    s.map.fileStart = region.begin;
+    s.map.raw = false;
+    s.map.sectors = region.disc || iso;
+    s.map.firstSector = 0;
     s.iso = iso;
     s.endName = "the end of the file";
     for (uint64_t at = region.begin; at < region.end;) {
@@ -190,7 +212,7 @@ bool Scanner::ScanBytes(InputFile& file, const Region& region, const cd::IsoVolu
 bool Scanner::ScanRaw(InputFile& file, const Region& region, const cd::IsoVolume* iso, ScanEvents& events,
                       std::string& error) {
     Stream& s = *stream_;
-    const int64_t lba0 = s.firstSector;
+    const int64_t lba0 = s.map.firstSector;
     bool inRun = false;
     cd::SectorKind runKind = cd::SectorKind::NoSync;
     const auto endRun = [&]() {
@@ -218,12 +240,12 @@ bool Scanner::ScanRaw(InputFile& file, const Region& region, const cd::IsoVolume
             if (!inRun || layout.kind != runKind) {
                 endRun();
                 s.Begin();
-                s.fileStart = at + off;
-                s.raw = true;
-                s.userOffset = layout.userOffset;
-                s.userSize = layout.userSize;
-                s.sectors = true;
-                s.firstSector = layout.hasAddress ? layout.lba : lba0 + int64_t(index);
+                s.map.fileStart = at + off;
+                s.map.raw = true;
+                s.map.userOffset = layout.userOffset;
+                s.map.userSize = layout.userSize;
+                s.map.sectors = true;
+                s.map.firstSector = layout.hasAddress ? layout.lba : lba0 + int64_t(index);
                 s.iso = iso;
                 s.endName = std::string("the end of its run of ") + cd::SectorKindName(layout.kind) + " sectors";
                 runKind = layout.kind;

@@ -12,6 +12,33 @@
 #include <string>
 #include <vector>
 
+// How the positions of one byte stream (a whole region, or one run of raw
+// sectors of a kind) lie in the file and on the disc: the one mapping both
+// the search and a replacement go through.
+struct StreamMap {
+    uint64_t fileStart = 0;  // file offset of position 0 (Bytes), or of the run's first sector (Raw)
+    bool raw = false;
+    uint32_t userOffset = 0, userSize = 0;  // Raw: the run's sectors
+    bool sectors = false;                   // positions have sectors (a disc)
+    int64_t firstSector = 0;
+
+    // A stretch of positions that lies in one piece of the file: within one
+    // sector's user data (raw), one 2048-byte sector (a cooked disc), or the
+    // whole stretch (any other file).
+    struct Piece {
+        uint64_t position = 0, fileOffset = 0;
+        uint32_t size = 0;
+        int64_t sector = 0;           // when `sectors`
+        uint64_t sectorOffset = 0;    // Raw: file offset of the whole sector
+        uint32_t withinSector = 0;    // Raw: of the piece's first byte in the user data
+    };
+
+    uint64_t FileOffset(uint64_t position) const;
+    int64_t Sector(uint64_t position) const;
+    // The pieces of positions [position, position + count), in order.
+    std::vector<Piece> Pieces(uint64_t position, uint64_t count) const;
+};
+
 struct FoundTim {
     uint64_t offset = 0;  // in the file, of the TIM's first byte
     uint64_t bytes = 0;   // header, CLUT block and image block
@@ -21,6 +48,8 @@ struct FoundTim {
     uint64_t pathOffset = 0;  // in isoFile
     TimImageInfo info{};      // FindEmbeddedTimRefusal's record; its pointers into `data`
     const uint8_t* data = nullptr;  // the TIM's bytes, while the callback runs
+    StreamMap map;                  // where its bytes lie: positions position .. position + bytes - 1
+    uint64_t position = 0;
 };
 
 class ScanEvents {

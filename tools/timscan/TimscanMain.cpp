@@ -3,6 +3,7 @@
 #include "CueSheet.h"
 #include "ExitCodes.h"
 #include "PortableFile.h"
+#include "Replace.h"
 #include "Scanner.h"
 #include "TimFormat.h"
 #include "TimSummary.h"
@@ -20,6 +21,7 @@ namespace {
 const char kUsage[] =
     "Usage: timscan [--json] FILE...\n"
     "       timscan -o FOLDER [--png] [--json] FILE...\n"
+    "       timscan --replace OFFSET NEW.tim IMAGE\n"
     "\n"
     "Finds the PlayStation TIM images inside files: archives, executables, memory\n"
     "dumps (searched byte by byte), raw CD images (the user data of each 2352-byte\n"
@@ -39,12 +41,23 @@ const char kUsage[] =
     "             created if missing; NAME is the file's name)\n"
     "--png        with -o, also write each TIM's picture as FOLDER/NAME@OFFSET.png,\n"
     "             with the exact colours of the other TIM clients\n"
+    "--replace OFFSET NEW.tim\n"
+    "             write NEW.tim over the TIM listed at IMAGE@OFFSET (for a CUE sheet,\n"
+    "             IMAGE is the file the listing names), in place: NEW.tim must have\n"
+    "             its format, width, height, CLUT size and length. In a raw image\n"
+    "             only the user data of the sectors it changes is written, and their\n"
+    "             EDC and ECC made right (a Form 2 sector's zero EDC stays zero).\n"
+    "             Nothing is written when a check fails (exit 1)\n"
     "\n"
-    "Exit codes: 0 done, 2 bad arguments, 3 an input missing or unreadable (said,\n"
-    "and the other inputs are still scanned), 5 an output cannot be written,\n"
-    "6 any other failure, 7 an input is not a regular file.";
+    "Exit codes: 0 done, 1 a replacement refused, 2 bad arguments, 3 an input\n"
+    "missing or unreadable (said, and the other inputs are still scanned), 5 an\n"
+    "output (or the image to replace in) cannot be written, 6 any other failure,\n"
+    "7 an input is not a regular file.";
 
 struct Options {
+    bool replace = false;
+    uint64_t replaceOffset = 0;
+    std::string replaceNew;
     bool json = false;
     bool png = false;
     bool haveFolder = false;
@@ -64,6 +77,24 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
             options.json = true;
         } else if (arg == "--png") {
             options.png = true;
+        } else if (arg == "--replace") {
+            if (i + 2 >= args.size()) {
+                error = "--replace needs an offset and a TIM file";
+                return false;
+            }
+            const std::string& number = args[++i];
+            options.replace = true;
+            options.replaceNew = args[++i];
+            options.replaceOffset = 0;
+            bool valid = !number.empty() && number.size() <= 19;
+            for (const char c : number) {
+                valid = valid && c >= '0' && c <= '9';
+                if (valid) options.replaceOffset = options.replaceOffset * 10 + uint64_t(c - '0');
+            }
+            if (!valid) {
+                error = "--replace needs an offset in bytes as the listing gives it, not " + number;
+                return false;
+            }
         } else if (arg == "-o") {
             if (i + 1 >= args.size()) {
                 error = "-o needs a folder";
@@ -78,6 +109,10 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
     }
     if (options.inputs.empty()) {
         error = "an input file is needed";
+        return false;
+    }
+    if (options.replace && (options.json || options.png || options.haveFolder || options.inputs.size() != 1)) {
+        error = "--replace takes one IMAGE and no other option";
         return false;
     }
     if (options.png && !options.haveFolder) {
@@ -330,6 +365,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "timscan: %s\n%s\n", error.c_str(), kUsage);
         return kExitBadArguments;
     }
+    if (options.replace) return ReplaceTim(options.inputs[0], options.replaceOffset, options.replaceNew);
     if (options.haveFolder && !MakeFolder(options.folder)) {
         std::fprintf(stderr, "timscan: cannot make or use the folder %s\n", options.folder.c_str());
         return kExitOutputUnwritable;
