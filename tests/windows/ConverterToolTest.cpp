@@ -28,19 +28,6 @@ std::wstring Wide(const std::string& utf8) {
     return out;
 }
 
-std::vector<uint8_t> ReadAll(const std::wstring& path) {
-    std::vector<uint8_t> bytes;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return bytes;
-    LARGE_INTEGER size{};
-    GetFileSizeEx(h, &size);
-    bytes.resize(size_t(size.QuadPart));
-    DWORD read = 0;
-    if (!bytes.empty()) ReadFile(h, bytes.data(), DWORD(bytes.size()), &read, nullptr);
-    bytes.resize(read);
-    CloseHandle(h);
-    return bytes;
-}
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

@@ -17,19 +17,6 @@ namespace {
 
 const std::wstring kTimscan = ProgramFolder() + L"\\timscan.exe";
 
-std::vector<uint8_t> ReadAll(const std::wstring& path) {
-    std::vector<uint8_t> bytes;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return bytes;
-    LARGE_INTEGER size{};
-    GetFileSizeEx(h, &size);
-    bytes.resize(size_t(size.QuadPart));
-    DWORD read = 0;
-    if (!bytes.empty()) ReadFile(h, bytes.data(), DWORD(bytes.size()), &read, nullptr);
-    CloseHandle(h);
-    bytes.resize(read);
-    return bytes;
-}
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;

@@ -192,13 +192,13 @@ public:
             if (tim.hasSector) line += ", sector " + std::to_string(tim.sector);
             if (tim.isoFile) line += ", in " + tim.isoFile->path + "@" + std::to_string(tim.pathOffset);
         }
-        std::fputs((line + "\n").c_str(), stdout);
+        WriteLine(Stream::Out, line);
         if (options_.haveFolder) Extract(tim);
     }
 
     void Note(const std::string& line) override {
         ClearProgress();
-        std::fprintf(stderr, "%s: %s\n", name_.c_str(), line.c_str());
+        WriteLine(Stream::Err, name_ + ": " + line);
     }
 
     void Progress(uint64_t offset) override {
@@ -208,16 +208,15 @@ public:
         if (now - start_ < std::chrono::seconds(2) || now - lastProgress_ < std::chrono::milliseconds(250)) return;
         lastProgress_ = now;
         const unsigned percent = size_ ? unsigned(offset * 100 / size_) : 100;
-        std::fprintf(stderr, "\r\033[K%s: %u%%, %llu TIMs so far", name_.c_str(), percent,
-                     static_cast<unsigned long long>(tims_));
-        std::fflush(stderr);
+        WriteText(Stream::Err, "\r\033[K" + name_ + ": " + std::to_string(percent) + "%, " + std::to_string(tims_) +
+                                   " TIMs so far");
         progressLine_ = true;
     }
 
     // A failure of a whole input or output: said, and its code kept.
     void Fail(int code, const std::string& line) {
         ClearProgress();
-        std::fprintf(stderr, "%s\n", line.c_str());
+        WriteLine(Stream::Err, line);
         if (code_ == kExitOk) code_ = code;
     }
 
@@ -225,18 +224,18 @@ public:
         ClearProgress();
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
         char line[200];
-        std::snprintf(line, sizeof line, "timscan: %llu %s in %zu %s (%llu bytes) in %.2f s\n",
+        std::snprintf(line, sizeof line, "timscan: %llu %s in %zu %s (%llu bytes) in %.2f s",
                       static_cast<unsigned long long>(tims_), tims_ == 1 ? "TIM" : "TIMs", files,
                       files == 1 ? "file" : "files", static_cast<unsigned long long>(bytes_), seconds);
         // Standard output carries only JSON lines with --json.
-        std::fputs(line, options_.json ? stderr : stdout);
+        WriteLine(options_.json ? Stream::Err : Stream::Out, line);
         return code_;
     }
 
 private:
     void ClearProgress() {
         if (!progressLine_) return;
-        std::fputs("\r\033[K", stderr);
+        WriteText(Stream::Err, "\r\033[K");
         progressLine_ = false;
     }
 
@@ -351,23 +350,16 @@ void ScanInput(Scanner& scanner, const std::string& path, Report& report) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args = Utf8Arguments(argc, argv);
-    if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
-        std::puts(kUsage);
-        return kExitOk;
-    }
-    if (args.size() == 2 && args[1] == "--version") {
-        std::puts("timscan " TIM_VERSION);
-        return kExitOk;
-    }
+    if (AnswerHelpOrVersion(args, "timscan", kUsage, TIM_VERSION)) return kExitOk;
     Options options;
     std::string error;
     if (!ParseArguments(args, options, error)) {
-        std::fprintf(stderr, "timscan: %s\n%s\n", error.c_str(), kUsage);
+        WriteLine(Stream::Err, "timscan: " + error + "\n" + kUsage);
         return kExitBadArguments;
     }
     if (options.replace) return ReplaceTim(options.inputs[0], options.replaceOffset, options.replaceNew);
     if (options.haveFolder && !MakeFolder(options.folder)) {
-        std::fprintf(stderr, "timscan: cannot make or use the folder %s\n", options.folder.c_str());
+        WriteLine(Stream::Err, "timscan: cannot make or use the folder " + options.folder);
         return kExitOutputUnwritable;
     }
     Report report(options);

@@ -114,4 +114,19 @@ inline std::wstring ProgramFolder() {
     return s.substr(0, s.find_last_of(L"\\/"));
 }
 
+// A whole file's bytes; empty when it cannot be read.
+inline std::vector<uint8_t> ReadAll(const std::wstring& path) {
+    std::vector<uint8_t> bytes;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return bytes;
+    LARGE_INTEGER size{};
+    GetFileSizeEx(h, &size);
+    bytes.resize(size_t(size.QuadPart));
+    DWORD read = 0;
+    if (!bytes.empty()) ReadFile(h, bytes.data(), DWORD(bytes.size()), &read, nullptr);
+    bytes.resize(read);
+    CloseHandle(h);
+    return bytes;
+}
+
 }  // namespace wintest
