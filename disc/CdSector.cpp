@@ -1,5 +1,7 @@
 #include "CdSector.h"
 
+#include "ByteIo.h"
+
 #include <array>
 #include <cstring>
 
@@ -71,10 +73,6 @@ void ParityBlock(const uint8_t* region, size_t majors, size_t minors, size_t maj
 
 void StoreU32LE(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-uint32_t LoadU32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 bool IsBcd(uint8_t b) { return (b >> 4) < 10 && (b & 15) < 10; }
@@ -172,7 +170,7 @@ bool UpdateSectorChecks(uint8_t* sector) {
             ComputeEcc(sector);
             return true;
         case SectorKind::Mode2Form2:
-            if (LoadU32(sector + kForm2EdcOffset) != 0)
+            if (LoadU32LE(sector + kForm2EdcOffset) != 0)
                 StoreU32LE(sector + kForm2EdcOffset,
                            ComputeEdc(sector + kSubheaderOffset, kForm2EdcOffset - kSubheaderOffset));
             return true;

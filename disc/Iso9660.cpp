@@ -1,5 +1,6 @@
 #include "Iso9660.h"
 
+#include "ByteIo.h"
 #include "CdSector.h"
 
 #include <algorithm>
@@ -20,10 +21,6 @@ constexpr size_t kRootRecordOffset = 156;
 constexpr size_t kRecordMinSize = 34;
 constexpr uint8_t kDirectoryFlag = 0x02;
 
-uint32_t LoadU32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
 struct Record {
     uint32_t extent, size;
     bool directory;
@@ -38,8 +35,8 @@ bool ReadRecord(const uint8_t* p, size_t room, Record& r) {
     if (length < kRecordMinSize || length > room) return false;
     const size_t nameLength = p[32];
     if (33 + nameLength > length) return false;
-    r.extent = LoadU32(p + 2);
-    r.size = LoadU32(p + 10);
+    r.extent = LoadU32LE(p + 2);
+    r.size = LoadU32LE(p + 10);
     r.directory = (p[25] & kDirectoryFlag) != 0;
     r.name.clear();
     if (nameLength == 1 && (p[33] == 0 || p[33] == 1)) return true;
