@@ -28,7 +28,9 @@ struct Result {
 };
 
 Result RunTool(const char* program, const std::string& arguments) {
-    const fs::path log = fs::path(testing::TempDir()) / "png2tim-run.txt";
+    // One log per test: CTest runs the tests of this file side by side.
+    const fs::path log = fs::path(testing::TempDir()) /
+                         (std::string("png2tim-") + testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
     const int status = std::system((std::string(program) + " " + arguments + " >" + log.string() + " 2>&1").c_str());
     std::ifstream in(log);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
