@@ -103,15 +103,14 @@ protected:
 
 }  // namespace
 
-// One batch over every sample, as a user converts a folder: each drawn
-// sample's PNG is its expected picture, the refused one is listed at the end,
-// and png2tim turns each PNG back into the sample's own bytes.
+// One batch over every sample, as a user converts a folder from cmd.exe,
+// which leaves the pattern to the program: each drawn sample's PNG is its
+// expected picture, the refused one is listed at the end, and png2tim turns
+// each PNG back into the sample's own bytes.
 TEST_F(ConverterTools, EverySampleBecomesItsPictureAndComesBackByteForByte) {
     TempDir pngs(dir_.path() + L"\\", L"png-");
-    std::vector<std::wstring> args = {L"-o", pngs.path()};
     const std::vector<samples::Sample> all = samples::AllSamples();
-    for (const auto& sample : all) args.push_back(In(sample.name));
-    const RunResult batch = RunProgram(kTim2Png, args);
+    const RunResult batch = RunProgram(kTim2Png, {L"-o", pngs.path(), In("*.tim")});
     EXPECT_EQ(batch.exitCode, 1u) << batch.output;
     EXPECT_EQ(batch.output.find('\r'), std::string::npos) << "no progress line and no CR: not a terminal";
 
@@ -184,6 +183,8 @@ TEST_F(ConverterTools, EachRefusalHasItsExitCodeAndOneLine) {
         {"a damaged TIM", kTim2Png, {In("refused-truncated.tim"), notWritten}, 1,
          Utf8(In("refused-truncated.tim")) + ": refused: damaged TIM file: its blocks do not fit the file\n"},
         {"a missing TIM", kTim2Png, {missing, notWritten}, 3, Utf8(missing) + ": file not found\n"},
+        {"a pattern that matches nothing", kTim2Png, {In("none-*.tim"), notWritten}, 3,
+         Utf8(In("none-*.tim")) + ": "},
         {"a folder", kTim2Png, {dir_.path(), notWritten}, 7, Utf8(dir_.path()) + ": is a folder, not a file; not read\n"},
         {"the null device", kTim2Png, {L"NUL", notWritten}, 7,
          "NUL: not a regular file (a pipe, device or socket); not read\n"},

@@ -403,11 +403,44 @@ void WriteText(Stream stream, const std::string& utf8) {
     WriteFile(out, utf8.data(), DWORD(utf8.size()), &written, nullptr);
 }
 
+namespace {
+
+// cmd.exe hands patterns such as *.tim to the program as they are; a POSIX
+// shell would have expanded them. A pattern in an argument's last part
+// becomes the names it matches, sorted, with the folder as written; one that
+// matches nothing stays as it is, so that the tool says it is not found.
+// Names hold no * or ?, so no file name is taken for a pattern.
+void AddExpanded(const std::wstring& argument, std::vector<std::string>& arguments) {
+    const size_t part = argument.find_last_of(L"\\/:") + 1;  // 0 when there is no separator
+    if (argument.find_first_of(L"*?", part) == std::wstring::npos) {
+        arguments.push_back(Narrow(argument.data(), argument.size()));
+        return;
+    }
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileExW(argument.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") names.push_back(argument.substr(0, part) + name);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    if (names.empty()) names.push_back(argument);
+    std::sort(names.begin(), names.end());
+    for (const std::wstring& name : names) arguments.push_back(Narrow(name.data(), name.size()));
+}
+
+}  // namespace
+
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     std::vector<std::string> arguments;
     int count = 0;
     if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
-        for (int i = 0; i < count; ++i) arguments.push_back(Narrow(wide[i], wcslen(wide[i])));
+        for (int i = 0; i < count; ++i) {
+            if (i == 0) arguments.push_back(Narrow(wide[i], wcslen(wide[i])));
+            else AddExpanded(wide[i], arguments);
+        }
         LocalFree(wide);
         return arguments;
     }

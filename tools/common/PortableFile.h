@@ -89,7 +89,8 @@ void WriteLine(Stream stream, const std::string& utf8);
 // and the VT sequence "\033[K" are understood there.
 void WriteText(Stream stream, const std::string& utf8);
 // The arguments in UTF-8: on Windows from the wide command line (argv there
-// is in the ANSI code page, which loses most names); elsewhere argv itself.
+// is in the ANSI code page, which loses most names), with patterns such as
+// *.tim expanded as a POSIX shell would; elsewhere argv itself.
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
 // "--help" (or "-h") and "--version" as a tool's only argument, answered
 // alike by every tool on standard output: true when `args` asked.
