@@ -103,6 +103,25 @@ protected:
 
 }  // namespace
 
+// Two inputs whose PNGs differ only in case are one file on Windows: the
+// second is refused rather than written over the first.
+TEST_F(ConverterTools, OutputNamesThatDifferOnlyInCaseAreOneFile) {
+    TempDir other(dir_.path() + L"\\", L"other-");
+    TempDir pngs(dir_.path() + L"\\", L"png-");
+    const std::vector<samples::Sample> all = samples::AllSamples();
+    const auto checker = std::find_if(all.begin(), all.end(), [](const auto& s) { return s.name == "checker-16bit.tim"; });
+    ASSERT_NE(checker, all.end());
+    const std::wstring upper = In(checker->name);
+    const std::wstring lower = other.Write(L"CHECKER-16bit.tim", all[0].bytes);
+    const std::wstring png = pngs.PathOf(L"checker-16bit.png");
+    pngs.Track(png);
+    const RunResult r = RunProgram(kTim2Png, {L"-o", pngs.path(), upper, lower});
+    EXPECT_EQ(r.exitCode, 1u) << r.output;  // with several inputs: one of them failed
+    EXPECT_NE(r.output.find(Utf8(lower) + ": not converted: "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("is already the PNG of " + Utf8(upper)), std::string::npos) << r.output;
+    EXPECT_TRUE(IsSamplePicture(png, *checker)) << "the first input's picture stays";
+}
+
 // One batch over every sample, as a user converts a folder from cmd.exe,
 // which leaves the pattern to the program: each drawn sample's PNG is its
 // expected picture, the refused one is listed at the end, and png2tim turns

@@ -381,6 +381,14 @@ std::string PathInFolder(const std::string& folder, const std::string& name) {
     return folder + (ends ? "" : "\\") + name;
 }
 
+std::string PathKey(const std::string& utf8Path) {
+    std::wstring wide;
+    if (!Widen(utf8Path, wide) || wide.empty()) return utf8Path;
+    CharUpperBuffW(wide.data(), DWORD(wide.size()));
+    std::replace(wide.begin(), wide.end(), L'/', L'\\');
+    return Narrow(wide.data(), wide.size());
+}
+
 bool StderrIsTerminal() {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
@@ -673,6 +681,8 @@ std::string FileNameOf(const std::string& path) {
 }
 
 std::string PathInFolder(const std::string& folder, const std::string& name) { return folder + "/" + name; }
+
+std::string PathKey(const std::string& utf8Path) { return utf8Path; }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 

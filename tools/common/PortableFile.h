@@ -78,6 +78,10 @@ bool SameFile(const std::string& a, const std::string& b);
 std::string FileNameOf(const std::string& path);
 // FOLDER and NAME joined with the system's separator.
 std::string PathInFolder(const std::string& folder, const std::string& name);
+// A path as the file system compares names, for telling two outputs apart:
+// two spellings of one name give one key (Windows ignores case, POSIX does
+// not).
+std::string PathKey(const std::string& utf8Path);
 
 bool StderrIsTerminal();
 enum class Stream { Out, Err };

@@ -406,9 +406,9 @@ int Run(const Options& options) {
         if (options.haveFolder) output = PathInFolder(options.folder, FileNameOf(output));
         progress.Show(i + 1, total, input);
         Outcome outcome;
-        if (!options.info && !written.emplace(output, input).second)
+        if (!options.info && !written.emplace(PathKey(output), input).second)
             outcome = Fail(kExitOutputUnwritable, input + ": not converted: " + output + " is already the PNG of " +
-                                                      written[output]);
+                                                      written[PathKey(output)]);
         else
             outcome = ConvertFile(options, input, output);
         progress.Clear();

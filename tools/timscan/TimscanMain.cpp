@@ -122,11 +122,6 @@ bool ParseArguments(const std::vector<std::string>& args, Options& options, std:
     return true;
 }
 
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string FolderOf(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -240,8 +235,8 @@ private:
     }
 
     void Extract(const FoundTim& tim) {
-        const std::string stem = options_.folder + "/" + BaseName(name_) + "@" + std::to_string(tim.offset);
-        if (!written_.insert(stem).second) {
+        const std::string stem = PathInFolder(options_.folder, FileNameOf(name_) + "@" + std::to_string(tim.offset));
+        if (!written_.insert(PathKey(stem)).second) {
             Fail(kExitOutputUnwritable, "timscan: " + stem + ".tim is already written from another input; not replaced");
             return;
         }
