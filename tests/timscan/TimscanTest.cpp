@@ -8,6 +8,7 @@
 #include "SampleTims.h"
 #include "TimBuilder.h"
 #include "TimFormat.h"
+#include "ToolRun.h"
 
 #include <sys/wait.h>
 
@@ -30,25 +31,6 @@ using timtest::Bytes;
 
 namespace {
 
-struct RunResult {
-    int code = -1;
-    std::string out, err;
-};
-
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-Bytes ReadBytes(const fs::path& path) {
-    const std::string s = ReadText(path);
-    return Bytes(s.begin(), s.end());
-}
-
-void WriteBytes(const fs::path& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
-
 fs::path Folder(const std::string& name) {
     const fs::path folder = fs::path(testing::TempDir()) / ("timscan-" + name);
     fs::remove_all(folder);
@@ -56,16 +38,9 @@ fs::path Folder(const std::string& name) {
     return folder;
 }
 
-// Runs timscan with `arguments` (paths without spaces or quotes).
-RunResult Timscan(const std::string& arguments) {
-    const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-    const fs::path out = fs::path(testing::TempDir()) / ("timscan-" + name + ".out");
-    const fs::path err = fs::path(testing::TempDir()) / ("timscan-" + name + ".err");
-    const int status = std::system((std::string(TIMSCAN_PATH) + " " + arguments + " >" + out.string() + " 2>" +
-                                    err.string())
-                                       .c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
-}
+// Runs timscan with `arguments` (paths without spaces or quotes), its two
+// outputs apart.
+timtest::ToolRun Timscan(const std::string& arguments) { return timtest::RunTool(TIMSCAN_PATH, arguments, true); }
 
 // One JSON line's fields, as text (strings unquoted).
 using Fields = std::map<std::string, std::string>;
@@ -101,7 +76,7 @@ std::vector<Tim> RealLookingTims() {
     for (const char* dir : {TIM_SAMPLES_DIR, TIM_FUZZ_DIR "/corpus"})
         for (const auto& entry : fs::directory_iterator(dir)) {
             if (entry.path().extension() != ".tim") continue;
-            Bytes b = ReadBytes(entry.path());
+            Bytes b = timtest::ReadFileBytes(entry.path());
             TimImageInfo info{};
             if (FindEmbeddedTimRefusal(info, b.data(), b.size()).reason != TimRefusalReason::Accepted) continue;
             b.resize(info.imageEnd);
@@ -162,10 +137,10 @@ TEST(Timscan, FindsEveryPlantedTimAndNothingElse) {
     tims.insert(tims.begin() + 5, {"frame-buffer", FrameBufferTim()});
     tims.insert(tims.begin() + 12, {"frame-buffer-2", FrameBufferTim()});
     std::vector<Planted> planted;
-    WriteBytes(dir / "blob.bin", Plant(tims, 40u << 20, 11, planted));
+    timtest::WriteFileBytes(dir / "blob.bin", Plant(tims, 40u << 20, 11, planted));
     ASSERT_EQ(planted.size(), tims.size());
 
-    const RunResult run = Timscan("--json --png -o " + (dir / "out").string() + " " + (dir / "blob.bin").string());
+    const timtest::ToolRun run = Timscan("--json --png -o " + (dir / "out").string() + " " + (dir / "blob.bin").string());
     ASSERT_EQ(run.code, 0) << run.err;
     const std::vector<Fields> found = JsonLines(run.out);
     ExpectFound(found, planted, (dir / "blob.bin").string());
@@ -178,7 +153,7 @@ TEST(Timscan, FindsEveryPlantedTimAndNothingElse) {
     for (const Planted& p : planted) {
         SCOPED_TRACE(p.name);
         const std::string stem = (dir / "out" / ("blob.bin@" + std::to_string(p.offset))).string();
-        EXPECT_EQ(ReadBytes(stem + ".tim"), p.bytes);
+        EXPECT_EQ(timtest::ReadFileBytes(stem + ".tim"), p.bytes);
         EXPECT_TRUE(fs::exists(stem + ".png"));
         if (fs::path(p.name).stem().string().find("-") != std::string::npos &&
             fs::exists(fs::path(TIM_SAMPLES_DIR) / fs::path(p.name).replace_extension(".png"))) {
@@ -216,12 +191,12 @@ TEST(Timscan, NoFalsePositives) {
         std::copy(f.bytes.begin(), f.bytes.end(), garbage.begin() + std::ptrdiff_t(at));
         at += 100000;
     }
-    WriteBytes(dir / "garbage.bin", garbage);
-    WriteBytes(dir / "random.bin", timtest::Noise(16u << 20, 99));
+    timtest::WriteFileBytes(dir / "garbage.bin", garbage);
+    timtest::WriteFileBytes(dir / "random.bin", timtest::Noise(16u << 20, 99));
     Bytes cut = timtest::Noise(50000, 4);
     const Bytes tim = timtest::MakeTim(2, std::nullopt, timtest::Block(64, 64));
     std::copy(tim.begin(), tim.end() - 100, cut.end() - std::ptrdiff_t(tim.size() - 100));
-    WriteBytes(dir / "cut.bin", cut);
+    timtest::WriteFileBytes(dir / "cut.bin", cut);
 
     // The program itself, except built with AddressSanitizer: its tables hold
     // records of two u64 (16, 64) and pointers, which read as 4-bit TIMs
@@ -232,7 +207,7 @@ TEST(Timscan, NoFalsePositives) {
 #else
     const std::string program = std::string(" ") + TIMSCAN_PATH, programs = "4";
 #endif
-    const RunResult run = Timscan((dir / "garbage.bin").string() + " " + (dir / "random.bin").string() + program +
+    const timtest::ToolRun run = Timscan((dir / "garbage.bin").string() + " " + (dir / "random.bin").string() + program +
                                   " " + (dir / "cut.bin").string());
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(run.out.find("@"), std::string::npos) << run.out;
@@ -262,13 +237,13 @@ Disc MakeDisc(const fs::path& dir) {
     fs::create_directories(tree / "DATA");
     std::vector<Tim> tims = RealLookingTims();
     std::vector<Planted> planted;
-    WriteBytes(tree / "DATA" / "PACK.BIN", Plant(tims, 3u << 20, 5, planted));
+    timtest::WriteFileBytes(tree / "DATA" / "PACK.BIN", Plant(tims, 3u << 20, 5, planted));
     Disc disc;
     disc.iso = dir / "disc.iso";
     for (const Planted& p : planted) disc.tims.push_back({"/DATA/PACK.BIN", p.offset, p.bytes.size(), 0});
     for (size_t i = 0; i < 3; ++i) {
         const std::string name = "LOOSE" + std::to_string(i) + ".TIM";
-        WriteBytes(tree / name, tims[i * 7].bytes);
+        timtest::WriteFileBytes(tree / name, tims[i * 7].bytes);
         disc.tims.push_back({"/" + name, 0, tims[i * 7].bytes.size(), 0});
     }
     const std::string command = "genisoimage -quiet -o " + disc.iso.string() + " " + tree.string();
@@ -279,9 +254,9 @@ Disc MakeDisc(const fs::path& dir) {
 // The extents of the disc's files, found the way a reader would: by looking
 // for each file's bytes in the image at sector starts.
 void Locate(Disc& disc, const fs::path& tree) {
-    const Bytes image = ReadBytes(disc.iso);
+    const Bytes image = timtest::ReadFileBytes(disc.iso);
     for (Disc::Expected& e : disc.tims) {
-        const Bytes file = ReadBytes(tree / e.path.substr(1));
+        const Bytes file = timtest::ReadFileBytes(tree / e.path.substr(1));
         for (size_t lba = 0; (lba + 1) * cd::kDataSectorSize <= image.size(); ++lba) {
             if (std::equal(file.begin(), file.end(), image.begin() + std::ptrdiff_t(lba * cd::kDataSectorSize))) {
                 e.address = lba * cd::kDataSectorSize + e.pathOffset;
@@ -315,7 +290,7 @@ TEST(Timscan, DiscByPathThroughCookedRawAndCue) {
     // Raw: the ISO's sectors as Form 1 from LBA 0; then Form 2 sectors holding
     // a TIM across three of them; an audio sector; then a TIM in Form 1
     // sectors cut by one Form 2 sector (a gap: never found).
-    const Bytes cooked = ReadBytes(disc.iso);
+    const Bytes cooked = timtest::ReadFileBytes(disc.iso);
     Bytes raw;
     disctest::AppendSectors(raw, cd::SectorKind::Mode2Form1, 0, cooked);
     int64_t lba = int64_t(cooked.size() / cd::kDataSectorSize);
@@ -332,14 +307,14 @@ TEST(Timscan, DiscByPathThroughCookedRawAndCue) {
     disctest::AppendSectors(raw, cd::SectorKind::Mode2Form1, lba, Bytes(split.begin(), split.begin() + 2048));
     disctest::AppendSectors(raw, cd::SectorKind::Mode2Form2, lba + 1, timtest::Noise(100, 2));
     disctest::AppendSectors(raw, cd::SectorKind::Mode2Form1, lba + 2, Bytes(wide.begin() + 1000, wide.end()));
-    WriteBytes(dir / "disc.bin", raw);
+    timtest::WriteFileBytes(dir / "disc.bin", raw);
     std::ofstream(dir / "disc.cue") << "REM made by a test\n  FILE \"disc.bin\" BINARY\n    TRACK 1 MODE2/2352\n"
                                        "      INDEX 1 00:00:00\n";
 
     // The cooked image: offsets are data addresses.
     {
         SCOPED_TRACE("cooked");
-        const RunResult run = Timscan("--json " + disc.iso.string());
+        const timtest::ToolRun run = Timscan("--json " + disc.iso.string());
         ASSERT_EQ(run.code, 0) << run.err;
         const std::vector<Fields> found = JsonLines(run.out);
         EXPECT_EQ(ByPath(found), want);
@@ -355,7 +330,7 @@ TEST(Timscan, DiscByPathThroughCookedRawAndCue) {
     // Raw and through the sheet: offsets in the .bin, sectors by address.
     for (const std::string input : {"disc.bin", "disc.cue"}) {
         SCOPED_TRACE(input);
-        const RunResult run = Timscan("--json " + (dir / input).string());
+        const timtest::ToolRun run = Timscan("--json " + (dir / input).string());
         ASSERT_EQ(run.code, 0) << run.err;
         const std::vector<Fields> found = JsonLines(run.out);
         auto wantRaw = want;
@@ -378,7 +353,7 @@ TEST(Timscan, DiscByPathThroughCookedRawAndCue) {
         }
     }
     // The listing names the file in the disc.
-    const RunResult plain = Timscan((dir / "disc.cue").string());
+    const timtest::ToolRun plain = Timscan((dir / "disc.cue").string());
     EXPECT_NE(plain.out.find(", in /DATA/PACK.BIN@"), std::string::npos) << plain.out;
 }
 
@@ -393,14 +368,14 @@ TEST(Timscan, CueSheetsMode1AndTheLimits) {
     std::copy(tim.begin(), tim.end(), user.begin() + 1500);
     Bytes raw;
     disctest::AppendSectors(raw, cd::SectorKind::Mode1, 0, user);
-    WriteBytes(dir / "tracks" / "data.bin", raw);
+    timtest::WriteFileBytes(dir / "tracks" / "data.bin", raw);
     Bytes audio;
     for (int i = 0; i < 4; ++i) disctest::AppendAudio(audio, 0x10);
     std::copy(tim.begin(), tim.end(), audio.begin() + 10);  // in an audio track: never read
-    WriteBytes(dir / "tracks" / "audio.bin", audio);
+    timtest::WriteFileBytes(dir / "tracks" / "audio.bin", audio);
     Bytes cooked2 = timtest::Noise(8 * 2048, 13);
     std::copy(tim.begin(), tim.end(), cooked2.begin() + 4097);
-    WriteBytes(dir / "tracks" / "data.iso", cooked2);
+    timtest::WriteFileBytes(dir / "tracks" / "data.iso", cooked2);
     std::ofstream(dir / "game.cue") << "REM DISCID 12345678\r\nFILE \"tracks/data.bin\" BINARY\r\n"
                                        "  TRACK 01 MODE1/2352\r\n    INDEX 01 00:00:00\r\n"
                                        "FILE \"tracks/audio.bin\" BINARY\r\n  TRACK 2 AUDIO\r\n    PREGAP 00:02:00\r\n"
@@ -410,9 +385,9 @@ TEST(Timscan, CueSheetsMode1AndTheLimits) {
     // A raw image whose length is not a multiple of 2352, and a missing input.
     Bytes odd = raw;
     odd.resize(odd.size() - 300);
-    WriteBytes(dir / "odd.bin", odd);
+    timtest::WriteFileBytes(dir / "odd.bin", odd);
 
-    const RunResult run = Timscan("--json " + (dir / "game.cue").string() + " " + (dir / "nothere.bin").string() + " " +
+    const timtest::ToolRun run = Timscan("--json " + (dir / "game.cue").string() + " " + (dir / "nothere.bin").string() + " " +
                             (dir / "odd.bin").string() + " " + dir.string());
     EXPECT_EQ(run.code, 3) << run.err;
     const std::vector<Fields> found = JsonLines(run.out);
@@ -438,8 +413,8 @@ TEST(Timscan, ArgumentsAndOutputs) {
     Bytes data = timtest::Noise(10000, 1);
     const Bytes tim = timtest::MakeTim(2, std::nullopt, timtest::Block(4, 4));
     std::copy(tim.begin(), tim.end(), data.begin() + 333);
-    WriteBytes(dir / "a.bin", data);
-    WriteBytes(dir / "file", Bytes{1});
+    timtest::WriteFileBytes(dir / "a.bin", data);
+    timtest::WriteFileBytes(dir / "file", Bytes{1});
     const struct {
         const char* what;
         std::string arguments;
@@ -454,14 +429,14 @@ TEST(Timscan, ArgumentsAndOutputs) {
         {"listing", (dir / "a.bin").string(), 0, "a.bin@333: 4 x 4, 16-bit direct colour, 52 bytes\n"},
     };
     for (const auto& c : cases) {
-        const RunResult run = Timscan(c.arguments);
+        const timtest::ToolRun run = Timscan(c.arguments);
         EXPECT_EQ(run.code, c.code) << c.what << "\n" << run.err;
         EXPECT_NE((run.out + run.err).find(c.message), std::string::npos) << c.what << "\n" << run.out << run.err;
     }
     // -o into a folder made on the way, no temporary file left.
-    const RunResult run = Timscan("-o " + (dir / "x" / "y").string() + " " + (dir / "a.bin").string());
+    const timtest::ToolRun run = Timscan("-o " + (dir / "x" / "y").string() + " " + (dir / "a.bin").string());
     EXPECT_EQ(run.code, 0) << run.err;
-    EXPECT_EQ(ReadBytes(dir / "x" / "y" / "a.bin@333.tim"), tim);
+    EXPECT_EQ(timtest::ReadFileBytes(dir / "x" / "y" / "a.bin@333.tim"), tim);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "x" / "y"), fs::directory_iterator()), 1);
 }
 
@@ -480,7 +455,7 @@ Bytes ImageWith(std::optional<cd::SectorKind> kind, const Bytes& tim, size_t at,
     return raw;
 }
 
-RunResult Replace(uint64_t offset, const fs::path& tim, const fs::path& image) {
+timtest::ToolRun Replace(uint64_t offset, const fs::path& tim, const fs::path& image) {
     return Timscan("--replace " + std::to_string(offset) + " " + tim.string() + " " + image.string());
 }
 
@@ -532,13 +507,13 @@ TEST(TimscanReplace, WritesTheTimThroughTheSectorsItSpans) {
             if (old[i] != c.now[i] && c.kind) changed.insert(size_t(at / cd::kRawSectorSize));
         }
         for (const size_t s : changed) cd::UpdateSectorChecks(expected.data() + s * cd::kRawSectorSize);
-        WriteBytes(dir / "image.bin", image);
-        WriteBytes(dir / "new.tim", c.now);
+        timtest::WriteFileBytes(dir / "image.bin", image);
+        timtest::WriteFileBytes(dir / "new.tim", c.now);
 
-        const RunResult run = Replace(offset, dir / "new.tim", dir / "image.bin");
+        const timtest::ToolRun run = Replace(offset, dir / "new.tim", dir / "image.bin");
         EXPECT_EQ(run.code, 0) << run.err;
         EXPECT_EQ(run.out, (dir / "image.bin").string() + "@" + std::to_string(offset) + ": " + c.summary);
-        const Bytes after = ReadBytes(dir / "image.bin");
+        const Bytes after = timtest::ReadFileBytes(dir / "image.bin");
         EXPECT_TRUE(after == expected) << "not the bytes reckoned";
         for (const size_t s : changed) EXPECT_TRUE(cd::SectorChecksMatch(after.data() + s * cd::kRawSectorSize)) << s;
         EXPECT_NE(Replace(offset, dir / "new.tim", dir / "image.bin").out.find("own bytes; nothing written"),
@@ -584,12 +559,12 @@ TEST(TimscanReplace, RefusalsLeaveTheImageUntouched) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
-        WriteBytes(dir / "image.bin", image);
-        WriteBytes(dir / "new.tim", c.now);
-        const RunResult run = Replace(c.offset, dir / (c.tim.empty() ? "new.tim" : c.tim), dir / "image.bin");
+        timtest::WriteFileBytes(dir / "image.bin", image);
+        timtest::WriteFileBytes(dir / "new.tim", c.now);
+        const timtest::ToolRun run = Replace(c.offset, dir / (c.tim.empty() ? "new.tim" : c.tim), dir / "image.bin");
         EXPECT_EQ(run.code, c.code) << run.err;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
-        EXPECT_TRUE(ReadBytes(dir / "image.bin") == image) << "the image changed";
+        EXPECT_TRUE(timtest::ReadFileBytes(dir / "image.bin") == image) << "the image changed";
     }
 }
 
@@ -602,7 +577,7 @@ TEST(TimscanReplace, RoundTripThroughPng2Tim) {
     for (size_t i = 1; i < clut.size(); i += 2) clut[i] &= 0x7F;  // no STP: every colour opaque
     const Bytes old = timtest::MakeTim(0, timtest::Block(16, 1, clut), timtest::Block(8, 16, timtest::Noise(256, 5)));
     uint64_t offset = 0;
-    WriteBytes(dir / "disc.bin", ImageWith(cd::SectorKind::Mode2Form1, old, 1948, offset));
+    timtest::WriteFileBytes(dir / "disc.bin", ImageWith(cd::SectorKind::Mode2Form1, old, 1948, offset));
     const fs::path out = dir / "out" / ("disc.bin@" + std::to_string(offset));
     ASSERT_EQ(Timscan("--png -o " + (dir / "out").string() + " " + (dir / "disc.bin").string()).code, 0);
     PngInput png;
@@ -616,10 +591,10 @@ TEST(TimscanReplace, RoundTripThroughPng2Tim) {
     Bytes want = old;
     want[22] = 0x1F;  // CLUT entry 1, after the file and CLUT headers: red
     want[23] = 0x00;
-    ASSERT_EQ(ReadBytes(dir / "edited.tim"), want);
+    ASSERT_EQ(timtest::ReadFileBytes(dir / "edited.tim"), want);
 
-    const RunResult run = Replace(offset, dir / "edited.tim", dir / "disc.bin");
+    const timtest::ToolRun run = Replace(offset, dir / "edited.tim", dir / "disc.bin");
     EXPECT_EQ(run.code, 0) << run.err;
     ASSERT_EQ(Timscan("-o " + (dir / "again").string() + " " + (dir / "disc.bin").string()).code, 0);
-    EXPECT_EQ(ReadBytes(dir / "again" / out.filename().concat(".tim")), want);
+    EXPECT_EQ(timtest::ReadFileBytes(dir / "again" / out.filename().concat(".tim")), want);
 }

@@ -7,44 +7,17 @@
 #include "TimChunk.h"
 #include "TimDecode.h"
 #include "TimFormat.h"
-
-#include <sys/wait.h>
+#include "ToolRun.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 
 namespace fs = std::filesystem;
 using timtest::Bytes;
 
 namespace {
-
-struct Result {
-    int code = -1;
-    std::string output;  // stdout and stderr together
-};
-
-Result RunTool(const char* program, const std::string& arguments) {
-    // One log per test: CTest runs the tests of this file side by side.
-    const fs::path log = fs::path(testing::TempDir()) /
-                         (std::string("png2tim-") + testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
-    const int status = std::system((std::string(program) + " " + arguments + " >" + log.string() + " 2>&1").c_str());
-    std::ifstream in(log);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-            std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())};
-}
-
-Bytes ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-}
 
 // The record of an accepted TIM with pixels; width 0 otherwise.
 TimImageInfo Parse(const Bytes& tim, uint32_t palette = 0) {
@@ -130,16 +103,16 @@ TEST(Png2Tim, EveryDrawnTimComesBackByteForByte) {
     for (const char* dir : {TIM_SAMPLES_DIR, TIM_FUZZ_DIR "/corpus"})
         for (const auto& entry : fs::directory_iterator(dir)) {
             if (entry.path().extension() != ".tim") continue;
-            const Bytes original = ReadFile(entry.path());
+            const Bytes original = timtest::ReadFileBytes(entry.path());
             const TimImageInfo info = Parse(original);
             if (info.width == 0) continue;
             SCOPED_TRACE(entry.path().string());
             const fs::path png = out / entry.path().filename().replace_extension(".png");
             const fs::path back = out / entry.path().filename();
-            ASSERT_EQ(RunTool(TIM2PNG_PATH, entry.path().string() + " " + png.string()).code, 0);
-            const Result run = RunTool(PNG2TIM_PATH, png.string() + " " + back.string());
-            ASSERT_EQ(run.code, 0) << run.output;
-            EXPECT_EQ(ReadFile(back), Bytes(original.begin(), original.begin() + info.imageEnd));
+            ASSERT_EQ(timtest::RunTool(TIM2PNG_PATH, entry.path().string() + " " + png.string()).code, 0);
+            const timtest::ToolRun run = timtest::RunTool(PNG2TIM_PATH, png.string() + " " + back.string());
+            ASSERT_EQ(run.code, 0) << run.out;
+            EXPECT_EQ(timtest::ReadFileBytes(back), Bytes(original.begin(), original.begin() + info.imageEnd));
             ++checked;
         }
     EXPECT_GE(checked, 24u);
@@ -149,8 +122,8 @@ TEST(Png2Tim, EditsComeBackByTheRulesOrAreRefused) {
     const fs::path dir = fs::path(testing::TempDir()) / "png2tim-edits";
     fs::remove_all(dir);
     fs::create_directories(dir);
-    const Bytes sprite = ReadFile(fs::path(TIM_SAMPLES_DIR) / "sprite-4bit-clut.tim");
-    const Bytes two = ReadFile(fs::path(TIM_SAMPLES_DIR) / "sprite-4bit-two-palettes.tim");
+    const Bytes sprite = timtest::ReadFileBytes(fs::path(TIM_SAMPLES_DIR) / "sprite-4bit-clut.tim");
+    const Bytes two = timtest::ReadFileBytes(fs::path(TIM_SAMPLES_DIR) / "sprite-4bit-two-palettes.tim");
     // Red and opaque black with STP set, transparent, green, blue.
     const Bytes direct = timtest::MakeTim(2, std::nullopt,
                                           timtest::Block{5, 1, timtest::Colours({0x801F, 0x8000, 0x0000, 0x03E0, 0x7C00})});
@@ -233,7 +206,7 @@ TEST(Png2Tim, EditsComeBackByTheRulesOrAreRefused) {
         {"a chunk that claims more than it holds", sprite,
          [&](const fs::path& p) { SaveIndexed(p, sprite, spriteIndices, spriteColours, damagedChunk); }, "", 1,
          "refused: damaged TIM chunk: its lengths claim", nullptr},
-        {"not a PNG", sprite, [&](const fs::path& p) { WriteFile(p, sprite); }, "", 1, "refused: not a PNG file",
+        {"not a PNG", sprite, [&](const fs::path& p) { timtest::WriteFileBytes(p, sprite); }, "", 1, "refused: not a PNG file",
          nullptr},
     };
     int n = 0;
@@ -242,20 +215,20 @@ TEST(Png2Tim, EditsComeBackByTheRulesOrAreRefused) {
         const fs::path original = dir / ("original" + std::to_string(n) + ".tim");
         const fs::path png = dir / ("edited" + std::to_string(n) + ".png");
         const fs::path out = dir / ("out" + std::to_string(n++) + ".tim");
-        WriteFile(original, c.original);
+        timtest::WriteFileBytes(original, c.original);
         c.save(png);
         std::string options = c.options;
         if (const size_t at = options.find("ORIGINAL"); at != std::string::npos) options.replace(at, 8, original.string());
-        const Result run = RunTool(PNG2TIM_PATH, options + " " + png.string() + " " + out.string());
-        EXPECT_EQ(run.code, c.code) << run.output;
-        EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+        const timtest::ToolRun run = timtest::RunTool(PNG2TIM_PATH, options + " " + png.string() + " " + out.string());
+        EXPECT_EQ(run.code, c.code) << run.out;
+        EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
         EXPECT_EQ(fs::exists(out), c.code == 0);
         if (c.expected) {
-            EXPECT_EQ(ReadFile(out), c.expected());
+            EXPECT_EQ(timtest::ReadFileBytes(out), c.expected());
         }
     }
     // --nearest moved the two outside pixels to opaque entries, and nothing else.
-    const Bytes nearest = ReadFile(dir / "out6.tim");
+    const Bytes nearest = timtest::ReadFileBytes(dir / "out6.tim");
     const std::vector<uint32_t> drawn = Drawn(nearest), before = Drawn(sprite);
     for (size_t i = 0; i < drawn.size(); ++i)
         if (i != 2 && i != 64 + 3) {
@@ -263,7 +236,7 @@ TEST(Png2Tim, EditsComeBackByTheRulesOrAreRefused) {
         }
     EXPECT_EQ(drawn[2] >> 24, 0xFFu);
     EXPECT_EQ(drawn[64 + 3] >> 24, 0xFFu);
-    EXPECT_EQ(RunTool(PNG2TIM_PATH, (dir / "missing.png").string() + " " + (dir / "x.tim").string()).code, 3);
+    EXPECT_EQ(timtest::RunTool(PNG2TIM_PATH, (dir / "missing.png").string() + " " + (dir / "x.tim").string()).code, 3);
     // No temporary file left by any of them.
     for (const auto& entry : fs::directory_iterator(dir)) EXPECT_NE(entry.path().filename().string()[0], '.');
 }

@@ -7,6 +7,7 @@
 #include "StraightAlpha.h"
 #include "TimDecode.h"
 #include "TimFormat.h"
+#include "ToolRun.h"
 
 #include <fcntl.h>
 #include <png.h>
@@ -29,22 +30,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    std::string output;  // stdout and stderr together
-};
-
 // Runs tim2png with `arguments` (paths without spaces or quotes).
-Result Tim2Png(const std::string& arguments) {
-    // One log per test: CTest runs the tests of this file side by side.
-    const fs::path log = fs::path(testing::TempDir()) /
-                         (std::string("tim2png-") + testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
-    const std::string command = std::string(TIM2PNG_PATH) + " " + arguments + " >" + log.string() + " 2>&1";
-    const int status = std::system(command.c_str());
-    std::ifstream in(log);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-            std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())};
-}
+timtest::ToolRun Tim2Png(const std::string& arguments) { return timtest::RunTool(TIM2PNG_PATH, arguments); }
 
 // A PNG's pixels as straight-alpha BGRA, rows top-down; empty if unreadable
 // or not stored as tim2png stores them: indexed for 4-bit and 8-bit TIMs at
@@ -113,9 +100,9 @@ TEST(Tim2Png, BatchWritesTheHandlersPixelsAndListsFailures) {
             if (entry.path().extension() == ".tim") inputs.push_back(entry.path());
     std::string arguments = "-o " + out.string();
     for (const fs::path& input : inputs) arguments += " " + input.string();
-    const Result run = Tim2Png(arguments);
-    EXPECT_EQ(run.code, 1) << run.output;
-    EXPECT_EQ(run.output.find('\r'), std::string::npos) << "no progress line when not on a terminal";
+    const timtest::ToolRun run = Tim2Png(arguments);
+    EXPECT_EQ(run.code, 1) << run.out;
+    EXPECT_EQ(run.out.find('\r'), std::string::npos) << "no progress line when not on a terminal";
 
     size_t drawn = 0, failed = 0;
     for (const fs::path& input : inputs) {
@@ -125,7 +112,7 @@ TEST(Tim2Png, BatchWritesTheHandlersPixelsAndListsFailures) {
         if (expected.empty()) {
             ++failed;
             EXPECT_FALSE(fs::exists(png));
-            EXPECT_NE(run.output.find("  " + input.string() + ": refused: "), std::string::npos);
+            EXPECT_NE(run.out.find("  " + input.string() + ": refused: "), std::string::npos);
             continue;
         }
         ++drawn;
@@ -137,10 +124,10 @@ TEST(Tim2Png, BatchWritesTheHandlersPixelsAndListsFailures) {
             EXPECT_EQ(got, expected);
     }
     EXPECT_GE(drawn, 20u);
-    EXPECT_NE(run.output.find("tim2png: " + std::to_string(failed) + " of " + std::to_string(inputs.size()) +
+    EXPECT_NE(run.out.find("tim2png: " + std::to_string(failed) + " of " + std::to_string(inputs.size()) +
                               " files failed:"),
               std::string::npos)
-        << run.output;
+        << run.out;
 }
 
 TEST(Tim2Png, PaletteChoosesAmongTheClutsPalettes) {
@@ -159,11 +146,11 @@ TEST(Tim2Png, PaletteChoosesAmongTheClutsPalettes) {
     EXPECT_TRUE(tim_conformance::MatchesSample("sprite-4bit-two-palettes", AsClient(red, width, height)))
         << "palette 0, as the handler";
 
-    const Result missing = Tim2Png("--palette 2 " + input.string() + " " + (out / "none.png").string());
+    const timtest::ToolRun missing = Tim2Png("--palette 2 " + input.string() + " " + (out / "none.png").string());
     EXPECT_EQ(missing.code, 1);
-    EXPECT_NE(missing.output.find(": refused: it has no palette 2 (its CLUT holds 2 palettes, numbered from 0)"),
+    EXPECT_NE(missing.out.find(": refused: it has no palette 2 (its CLUT holds 2 palettes, numbered from 0)"),
               std::string::npos)
-        << missing.output;
+        << missing.out;
     EXPECT_FALSE(fs::exists(out / "none.png"));
 }
 
@@ -211,9 +198,9 @@ TEST(Tim2Png, ExitCodesAndMessages) {
          "refused-truncated.tim: refused: damaged TIM file: its blocks do not fit the file"},
     };
     for (const auto& c : cases) {
-        const Result run = Tim2Png(c.arguments);
-        EXPECT_EQ(run.code, c.code) << c.what << "\n" << run.output;
-        EXPECT_NE(run.output.find(c.message), std::string::npos) << c.what << "\n" << run.output;
+        const timtest::ToolRun run = Tim2Png(c.arguments);
+        EXPECT_EQ(run.code, c.code) << c.what << "\n" << run.out;
+        EXPECT_NE(run.out.find(c.message), std::string::npos) << c.what << "\n" << run.out;
     }
     EXPECT_EQ(std::set<fs::path>(fs::directory_iterator(out), fs::directory_iterator()), std::set<fs::path>())
         << "nothing written, no temporary file left";
@@ -223,7 +210,7 @@ namespace {
 
 struct Measured {
     int code = -1;
-    std::string output;
+    std::string out;  // stdout and stderr together
     long peakKiB = 0;  // the run's peak resident memory
     double seconds = 0;
 };
@@ -259,7 +246,7 @@ Measured RunMeasured(const std::vector<std::string>& arguments) {
     m.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     m.peakKiB = usage.ru_maxrss;
     std::ifstream in(log);
-    m.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    m.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return m;
 }
 
@@ -329,8 +316,8 @@ TEST(Tim2Png, ReadsRegularFilesAsFarAsTheImageNeeds) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const Measured run = RunMeasured(c.arguments);
-        EXPECT_EQ(run.code, c.code) << run.output;
-        EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+        EXPECT_EQ(run.code, c.code) << run.out;
+        EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
         EXPECT_LT(run.seconds, 10.0);
         if (c.maxPeakKiB) {
             EXPECT_LT(run.peakKiB, c.maxPeakKiB) << "peak memory in KiB";
