@@ -10,7 +10,6 @@
 #include "TimFormat.h"
 #include "ToolRun.h"
 
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 

@@ -4,12 +4,12 @@
 #include "CueSheet.h"
 #include "ExitCodes.h"
 #include "PortableFile.h"
+#include "ProgressLine.h"
 #include "Scanner.h"
 #include "TimFormat.h"
 #include "TimSummary.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -23,10 +23,7 @@ struct Outcome {
 // The TIM the search finds starting at `target`, or the one `target` lies in.
 class Finder : public ScanEvents {
 public:
-    Finder(const std::string& name, uint64_t target, uint64_t size)
-        : name_(name), target_(target), size_(size), start_(std::chrono::steady_clock::now()),
-          progressShown_(StderrIsTerminal()) {}
-    ~Finder() override { ClearProgress(); }
+    Finder(const std::string& name, uint64_t target, uint64_t size) : name_(name), target_(target), size_(size) {}
 
     void Found(const FoundTim& tim) override {
         if (found || tim.offset > target_) return;
@@ -45,18 +42,11 @@ public:
     // What the listing says of other parts of the image is no concern here.
     void Note(const std::string&) override {}
     void Progress(uint64_t offset) override {
-        if (!progressShown_) return;
-        const auto now = std::chrono::steady_clock::now();
-        if (now - start_ < std::chrono::seconds(2) || now - lastProgress_ < std::chrono::milliseconds(250)) return;
-        lastProgress_ = now;
+        if (!progress_.Due()) return;
         const uint64_t percent = size_ ? std::min<uint64_t>(100, offset * 100 / size_) : 100;
-        WriteText(Stream::Err, "\r\033[K" + name_ + ": looking for the TIM, " + std::to_string(percent) + "%");
-        progressLine_ = true;
+        progress_.Show(name_ + ": looking for the TIM, " + std::to_string(percent) + "%");
     }
-    void ClearProgress() {
-        if (progressLine_) WriteText(Stream::Err, "\r\033[K");
-        progressLine_ = false;
-    }
+    void ClearProgress() { progress_.Clear(); }
 
     bool found = false;
     FoundTim tim;
@@ -66,8 +56,7 @@ public:
 private:
     std::string name_;
     uint64_t target_, size_;
-    std::chrono::steady_clock::time_point start_, lastProgress_;
-    bool progressShown_, progressLine_ = false;
+    ProgressLine progress_;
 };
 
 std::string ClutSize(const TimImageInfo& info) {

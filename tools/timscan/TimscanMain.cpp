@@ -3,13 +3,13 @@
 #include "CueSheet.h"
 #include "ExitCodes.h"
 #include "PortableFile.h"
+#include "ProgressLine.h"
 #include "Replace.h"
 #include "Scanner.h"
 #include "TimFormat.h"
 #include "TimSummary.h"
 #include "TimPicture.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -152,9 +152,7 @@ std::string JsonString(const std::string& text) {
 // Everything a run prints and writes, and its counts.
 class Report : public ScanEvents {
 public:
-    explicit Report(const Options& options) : options_(options), start_(std::chrono::steady_clock::now()) {
-        progressShown_ = StderrIsTerminal();
-    }
+    explicit Report(const Options& options) : options_(options) {}
 
     void BeginFile(const std::string& name, uint64_t size) {
         name_ = name;
@@ -197,15 +195,9 @@ public:
     }
 
     void Progress(uint64_t offset) override {
-        if (!progressShown_) return;
-        const auto now = std::chrono::steady_clock::now();
-        // Only for inputs that take a while, and a few times a second.
-        if (now - start_ < std::chrono::seconds(2) || now - lastProgress_ < std::chrono::milliseconds(250)) return;
-        lastProgress_ = now;
+        if (!progress_.Due()) return;
         const unsigned percent = size_ ? unsigned(offset * 100 / size_) : 100;
-        WriteText(Stream::Err, "\r\033[K" + name_ + ": " + std::to_string(percent) + "%, " + std::to_string(tims_) +
-                                   " TIMs so far");
-        progressLine_ = true;
+        progress_.Show(name_ + ": " + std::to_string(percent) + "%, " + std::to_string(tims_) + " TIMs so far");
     }
 
     // A failure of a whole input or output: said, and its code kept.
@@ -217,7 +209,7 @@ public:
 
     int Finish(size_t files) {
         ClearProgress();
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        const double seconds = progress_.Seconds();
         char line[200];
         std::snprintf(line, sizeof line, "timscan: %llu %s in %zu %s (%llu bytes) in %.2f s",
                       static_cast<unsigned long long>(tims_), tims_ == 1 ? "TIM" : "TIMs", files,
@@ -228,11 +220,7 @@ public:
     }
 
 private:
-    void ClearProgress() {
-        if (!progressLine_) return;
-        WriteText(Stream::Err, "\r\033[K");
-        progressLine_ = false;
-    }
+    void ClearProgress() { progress_.Clear(); }
 
     void Extract(const FoundTim& tim) {
         const std::string stem = PathInFolder(options_.folder, FileNameOf(name_) + "@" + std::to_string(tim.offset));
@@ -252,8 +240,7 @@ private:
     }
 
     const Options& options_;
-    std::chrono::steady_clock::time_point start_, lastProgress_;
-    bool progressShown_ = false, progressLine_ = false;
+    ProgressLine progress_;
     std::string name_;
     uint64_t size_ = 0, bytes_ = 0, tims_ = 0;
     int code_ = kExitOk;
