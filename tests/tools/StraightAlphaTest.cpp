@@ -66,4 +66,9 @@ TEST(StraightAlpha, RowsAreFlippedAndStrideRespected) {
     // Without alpha, colours stay as they are and every pixel is opaque.
     ToStraightTopDown(bits, 12, 2, 3, true, false, out.data());
     EXPECT_EQ(out, (std::vector<uint32_t>{0xFF000003, 0xFF000004, 0xFF000002, 0xFF000000, 0xFF000001, 0xFF404040}));
+
+    // In place, as the PNG writer does it to save a copy of the image.
+    std::vector<uint32_t> inPlace = {0xFF000001, 0x80404040, 0xFF000002, 0, 0xFF000003, 0xFF000004};
+    ToStraightTopDown(reinterpret_cast<const uint8_t*>(inPlace.data()), 8, 2, 3, false, true, inPlace.data());
+    EXPECT_EQ(inPlace, (std::vector<uint32_t>{0xFF000001, 0x80808080, 0xFF000002, 0, 0xFF000003, 0xFF000004}));
 }
